@@ -1,0 +1,182 @@
+#include "agent/agent_cmdline.hpp"
+
+#include "TK/error_handler.hpp"
+#include "TK/tk_cmdli.hpp"
+#include "TK/tk_format.hpp"
+#include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+#include "common/drelk_converter.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace {
+enum option_id {
+    opt_dest = 0,
+    opt_help = 1,
+    opt_host = 2,
+    opt_inc_fnames = 3,
+    opt_logfile = 4,
+    opt_mode = 5,
+    opt_n_delim = 6,
+    opt_profile = 7,
+    opt_pswd = 9,
+    opt_silent = 10,
+    opt_src = 11,
+    opt_tab_def = 12,
+    opt_tab_file = 13,
+    opt_user = 14,
+};
+
+const tk_cmd_option agent_options[] = {
+    {opt_dest, "--dest="},       {opt_help, "--help"},       {opt_host, "--host="},
+    {opt_inc_fnames, "--inc_fnames"}, {opt_logfile, "--logfile="}, {opt_mode, "--mode="},
+    {opt_n_delim, "--n_delim="}, {opt_profile, "--profile="}, {opt_pswd, "--pswd="},
+    {opt_silent, "--silent"},    {opt_src, "--src="},        {opt_tab_def, "--tab_def"},
+    {opt_tab_file, "--tab_file="}, {opt_user, "--user="},    {0, ""},
+};
+
+const char usage_format[] =
+    "PELLORIN v%d.%d%s, exports one database into a folder of CSV files\n"
+    "Usage: PELLORIN.EXE OPTIONS\n"
+    "\n"
+    "   --dest=...     path to the folder where CSV files will be stored\n"
+    "   --help         display this help message and exit\n"
+    "   --host=...     MS SQL server IP address or network name\n"
+    "   --inc_fnames   include MS SQL field names into CSV files\n"
+    "   --logfile=...  path to the file where execution trace will be written\n"
+    "   --mode=...     how to process an existing CSV folder\n"
+    "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
+    "                  files only, 2 - skip existing files)\n"
+    "   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"
+    "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
+    "   --profile=...  path to the file to load conversion settings from\n"
+    "   --pswd=...     MS SQL user password\n"
+    "   --silent       disable program output\n"
+    "   --src=...      MS SQL database name\n"
+    "   --tab_def      convert table definitions only\n"
+    "   --tab_file=... file containing the list of tables to convert\n"
+    "                  (one table name per line)\n"
+    "   --user=...     MS SQL user\n"
+    "\n"
+    "NOTES:\n"
+    "   1) If you omit 'tab_file' parameter, all database tables will be converted.\n"
+    "   2) If you omit 'mode' parameter, default mode 'overwrite the entire\n"
+    "      folder' will be used.\n"
+    "   3) Command line parameters that contain spaces should be enclosed in\n"
+    "      quotes (for example --dest=\"c:\\my database\")\n"
+    "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
+
+// Accepts a value only when printing the number back gives exactly the text: 1, not 01 or +1.
+bool read_choice(const char* text, int& value) {
+    value = std::atoi(text);
+    return tk_format("%d", value) == text && value >= 0 && value <= 2;
+}
+
+// A value that cannot be widened leaves its option without effect.
+bool widen(const char* text, std::u16string& out) { return tk_to_unicode(text, out); }
+} // namespace
+
+void agent_fatal(const std::string& text) {
+    TK_TRACE(3, "%s", text.c_str());
+    drelk_converter* converter = drelk_converter::instance();
+    if (!converter || !converter->silent()) {
+        std::fputs(text.c_str(), stderr);
+        std::fputs("\n", stderr);
+    }
+    std::fflush(nullptr);
+    std::exit(-1);
+}
+
+std::string agent_usage_text() { return tk_format(usage_format, 1, 1, ""); }
+
+bool parse_cmd_line(int argc, const char* const* argv) {
+    TK_TRACE(2, "parse_cmd_line");
+    for (int i = 0; i < argc; ++i) TK_TRACE(1, "parameter #%d: %s", i, argv[i]);
+    drelk_converter& converter = drelk_converter::get();
+    std::u16string host, user, password;
+    bool profile_loaded = false;
+
+    tk_cmdli scanner(argc, argv, agent_options);
+    for (; scanner.has_current(); scanner.next()) {
+        const char* value = scanner.value();
+        std::u16string wide;
+        int number = 0;
+        switch (scanner.id()) {
+        case opt_dest:
+            if (widen(value, wide)) {
+                TK_WTRACE(2, u"\tgot dest %s", wide.c_str());
+                converter.set_dest(wide);
+            }
+            break;
+        case opt_help:
+            agent_fatal(agent_usage_text());
+        case opt_host:
+            if (widen(value, wide)) host = wide;
+            break;
+        case opt_user:
+            if (widen(value, wide)) user = wide;
+            break;
+        case opt_pswd:
+            if (widen(value, wide)) password = wide;
+            break;
+        case opt_inc_fnames:
+            TK_TRACE(1, "parse_cmd_line - 'include f.names' is ON");
+            converter.set_include_fnames(true);
+            break;
+        case opt_logfile:
+            TK_TRACE(1, "parse_cmd_line - got logfile %s", value);
+            converter.set_logfile(value);
+            break;
+        case opt_mode: {
+            bool valid = read_choice(value, number);
+            TK_TRACE(2, "\tgot mode %d", number);
+            if (!valid) agent_fatal("Invalid merge/overwrite mode");
+            converter.set_mode(number);
+            break;
+        }
+        case opt_n_delim: {
+            bool valid = read_choice(value, number);
+            TK_TRACE(2, "\tgot delim %d", number);
+            if (!valid) agent_fatal("Invalid CSV delimiter");
+            converter.set_delimiter(number);
+            break;
+        }
+        case opt_profile:
+            if (widen(value, wide)) {
+                TK_WTRACE(1, u"parse_cmd_line - got profile %s", wide.c_str());
+                profile_loaded = converter.load_profile(wide);
+            }
+            break;
+        case opt_silent:
+            TK_TRACE(1, "parse_cmd_line - silent mode is ON");
+            converter.set_silent(true);
+            if (error_handler* handler = error_handler::instance()) handler->set_silent(true);
+            break;
+        case opt_src:
+            if (widen(value, wide)) converter.set_source(wide);
+            break;
+        case opt_tab_def:
+            TK_TRACE(2, "\tconvert table definitions only");
+            converter.set_only_definitions(true);
+            break;
+        case opt_tab_file:
+            TK_TRACE(2, "\tparse_cmd_line - got tab_file %s", value);
+            process_tab_file(value);
+            break;
+        default:
+            break;
+        }
+    }
+    if (scanner.unrecognised_count() > 0) return false;
+
+    if (converter.dest().empty()) agent_fatal("You should enter path to CSV folder");
+    if (converter.source().empty()) agent_fatal("You should enter MS SQL database name");
+    if (!profile_loaded) {
+        converter.set_host(host);
+        converter.set_user(user);
+        converter.set_password(password);
+    }
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "agent/agent_cmdline.hpp"
+
+int main(int argc, char** argv) { return pellorin_main(argc, argv); }
