@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-error_handler::error_handler() { TK_TRACE(2, "error_handler::ctor"); }
+error_handler::error_handler() {
+    TK_TRACE(2, "error_handler::ctor");
+}
 
 error_handler::error_handler(tk_error_converter messages) : m_messages(std::move(messages)) {
     TK_TRACE(2, "error_handler::ctor");

@@ -33,8 +33,9 @@ const tk_error_row provider_messages[] = {
     {527938, "The specified record number is invalid."},
     {527949, "Invalid user name or password."},
     {527957, "The specified column did not exist."},
-    {527959, "A literal value overflowed the range of the type of the associated column.\nContact to " TK_SUPPORT
-             " for the solution."},
+    {527959,
+     "A literal value overflowed the range of the type of the associated column.\nContact to " TK_SUPPORT
+     " for the solution."},
     {527973, "The supplied columnID was invalid."},
     {527986, "The index ID is invalid. Contact to " TK_SUPPORT "\nfor the solution."},
     {528065, "One or more column types are incompatible; conversion errors will\noccur during copying."},
@@ -48,7 +49,9 @@ const tk_error_row* tk_provider_messages(int* row_count) {
     return provider_messages;
 }
 
-tk_error_converter::tk_error_converter() { TK_TRACE(2, "tk_error_converter::empty ctor"); }
+tk_error_converter::tk_error_converter() {
+    TK_TRACE(2, "tk_error_converter::empty ctor");
+}
 
 tk_error_converter::tk_error_converter(int row_count, const tk_error_row* table) {
     TK_TRACE(2, "tk_error_converter::ctor (map size=%d)", row_count);

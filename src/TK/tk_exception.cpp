@@ -40,4 +40,6 @@ tk_mail_assertion::tk_mail_assertion(const char* source, int line) : tk_exceptio
     }
 }
 
-tk_final_exception::tk_final_exception() { TK_TRACE(2, "tk_final_exception::ctor"); }
+tk_final_exception::tk_final_exception() {
+    TK_TRACE(2, "tk_final_exception::ctor");
+}

@@ -43,7 +43,7 @@ public:
     const char* what() const noexcept override { return "tk_final_exception"; }
 };
 
-#define TK_ASSERT(condition, source)                                                                       \
-    do {                                                                                                   \
-        if (!(condition)) throw tk_mail_assertion(source, __LINE__);                                       \
+#define TK_ASSERT(condition, source)                                                                         \
+    do {                                                                                                     \
+        if (!(condition)) throw tk_mail_assertion(source, __LINE__);                                         \
     } while (0)

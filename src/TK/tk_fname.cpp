@@ -36,8 +36,12 @@ template <> std::u16string absolute(const std::u16string& path) {
 }
 
 template <class S> S module_name();
-template <> std::string module_name() { return tk_get_module_name(); }
-template <> std::u16string module_name() { return tk_get_module_wname(); }
+template <> std::string module_name() {
+    return tk_get_module_name();
+}
+template <> std::u16string module_name() {
+    return tk_get_module_wname();
+}
 
 struct dir_closer {
     void operator()(DIR* d) const { closedir(d); }
@@ -78,7 +82,9 @@ template <class S> void tk_basic_file_name<S>::set_extension(const S& ext) {
 template class tk_basic_file_name<std::string>;
 template class tk_basic_file_name<std::u16string>;
 
-tk_temp_chdir::tk_temp_chdir(const std::string& path) { enter(path); }
+tk_temp_chdir::tk_temp_chdir(const std::string& path) {
+    enter(path);
+}
 
 tk_temp_chdir::tk_temp_chdir(const std::u16string& path) {
     std::string narrow;

@@ -123,7 +123,12 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
         case u'c':
             pad_text(std::u16string(1, static_cast<char16_t>(va_arg(args, int))));
             break;
-        case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
+        case u'd':
+        case u'i':
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'o': {
             spec += length;
             spec += static_cast<char>(conv);
             char buf[64];
@@ -136,7 +141,14 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
             append_ascii(out, buf);
             break;
         }
-        case u'e': case u'E': case u'f': case u'F': case u'g': case u'G': case u'a': case u'A': {
+        case u'e':
+        case u'E':
+        case u'f':
+        case u'F':
+        case u'g':
+        case u'G':
+        case u'a':
+        case u'A': {
             spec += static_cast<char>(conv);
             char buf[512];
             std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(args, double));

@@ -40,11 +40,11 @@ private:
 };
 
 // Formatting is the expensive part of a trace; skip it for lines that will not be written.
-#define TK_TRACE(level, ...)                                                                               \
-    do {                                                                                                   \
-        if (tk_log::wants(level)) tk_log::trace(level, __VA_ARGS__);                                       \
+#define TK_TRACE(level, ...)                                                                                 \
+    do {                                                                                                     \
+        if (tk_log::wants(level)) tk_log::trace(level, __VA_ARGS__);                                         \
     } while (0)
-#define TK_WTRACE(level, ...)                                                                              \
-    do {                                                                                                   \
-        if (tk_log::wants(level)) tk_log::wtrace(level, __VA_ARGS__);                                      \
+#define TK_WTRACE(level, ...)                                                                                \
+    do {                                                                                                     \
+        if (tk_log::wants(level)) tk_log::wtrace(level, __VA_ARGS__);                                        \
     } while (0)

@@ -60,14 +60,20 @@ bool decode_utf8(std::string_view in, std::u16string& out, bool lossy) {
         }
         int extra = 0;
         char32_t cp = 0, min = 0;
-        if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, min = 0x10000;
-        else extra = -1;
+        if ((c & 0xE0) == 0xC0)
+            extra = 1, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            extra = 3, cp = c & 0x07, min = 0x10000;
+        else
+            extra = -1;
         bool good = extra > 0 && end - p > extra;
         for (int i = 1; good && i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) good = false;
-            else cp = (cp << 6) | (p[i] & 0x3F);
+            if ((p[i] & 0xC0) != 0x80)
+                good = false;
+            else
+                cp = (cp << 6) | (p[i] & 0x3F);
         }
         if (good && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) good = false;
         if (!good) {
@@ -93,7 +99,8 @@ std::u16string sound_utf16(std::u16string_view text) {
     std::u16string out(text);
     for (size_t i = 0; i < out.size(); ++i) {
         char16_t c = out[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() && out[i + 1] >= 0xDC00 && out[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() && out[i + 1] >= 0xDC00 &&
+            out[i + 1] <= 0xDFFF) {
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             out[i] = u'\uFFFD';
@@ -208,7 +215,8 @@ std::string tk_to_utf8(std::u16string_view text) {
             out += static_cast<char>(c);
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
@@ -245,7 +253,9 @@ bool tk_to_ansi(const char16_t* text, std::string& out) {
     return tk_to_ansi(std::u16string_view(text), out);
 }
 
-bool tk_to_ansi(std::u16string_view text, std::string& out) { return wide_to_ansi(text, out, false); }
+bool tk_to_ansi(std::u16string_view text, std::string& out) {
+    return wide_to_ansi(text, out, false);
+}
 
 bool tk_to_unicode(const char* text, std::u16string& out) {
     if (!text) return false;
@@ -296,7 +306,9 @@ int tk_compare_nocase(std::u16string_view a, std::u16string_view b) {
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
-bool tk_is_alnum(char32_t c) { return u_isalnum(static_cast<UChar32>(c)); }
+bool tk_is_alnum(char32_t c) {
+    return u_isalnum(static_cast<UChar32>(c));
+}
 
 bool tk_is_file_exist(const std::string& name, int mode) {
     TK_TRACE(2, "tk_is_file_exist(%s)", name.c_str());
@@ -326,7 +338,8 @@ bool tk_is_path_exist(const std::string& path) {
     // A folder we could enter: a directory with search permission. The current directory is
     // never changed for the test, since another thread may rely on it.
     struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 bool tk_is_path_exist(const std::u16string& path) {
@@ -335,10 +348,18 @@ bool tk_is_path_exist(const std::u16string& path) {
     return tk_is_path_exist(narrow);
 }
 
-std::string tk_get_module_name() { return read_module_name(); }
+std::string tk_get_module_name() {
+    return read_module_name();
+}
 
-std::u16string tk_get_module_wname() { return tk_ansi_to_wstring(read_module_name()); }
+std::u16string tk_get_module_wname() {
+    return tk_ansi_to_wstring(read_module_name());
+}
 
-std::string tk_get_module_path() { return tk_file_name(read_module_name()).get_path(); }
+std::string tk_get_module_path() {
+    return tk_file_name(read_module_name()).get_path();
+}
 
-std::u16string tk_get_module_wpath() { return tk_file_wname(tk_get_module_wname()).get_path(); }
+std::u16string tk_get_module_wpath() {
+    return tk_file_wname(tk_get_module_wname()).get_path();
+}

@@ -13,7 +13,7 @@ void tk_reset_ansi_codeset();
 
 std::u16string tk_utf8_to_wstring(std::string_view text);       // throws on invalid input
 std::u16string tk_utf8_to_wstring_lossy(std::string_view text); // U+FFFD for invalid bytes
-std::string tk_to_utf8(std::u16string_view text);                // lone surrogates become U+FFFD
+std::string tk_to_utf8(std::u16string_view text);               // lone surrogates become U+FFFD
 std::u16string tk_ansi_to_wstring(std::string_view text);       // throws on invalid input
 // Text shown to people: '?' stands for a character the narrow encoding lacks.
 std::string tk_to_ansi_lossy(std::u16string_view text);
@@ -34,7 +34,9 @@ template <class S> S tk_rtrim(const S& text) {
     size_t last = text.find_last_not_of(typename S::value_type(' '));
     return last == S::npos ? S() : text.substr(0, last + 1);
 }
-template <class S> S tk_trim(const S& text) { return tk_ltrim(tk_rtrim(text)); }
+template <class S> S tk_trim(const S& text) {
+    return tk_ltrim(tk_rtrim(text));
+}
 
 // A wide string with the two editing operations the converter needs.
 class tk_wstring : public std::u16string {

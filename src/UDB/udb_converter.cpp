@@ -3,7 +3,9 @@
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 
-udb_converter::udb_converter() { TK_TRACE(2, "udb_converter::ctor"); }
+udb_converter::udb_converter() {
+    TK_TRACE(2, "udb_converter::ctor");
+}
 
 udb_converter::~udb_converter() = default;
 

@@ -30,43 +30,52 @@ enum option_id {
 };
 
 const tk_cmd_option agent_options[] = {
-    {opt_dest, "--dest="},       {opt_help, "--help"},       {opt_host, "--host="},
-    {opt_inc_fnames, "--inc_fnames"}, {opt_logfile, "--logfile="}, {opt_mode, "--mode="},
-    {opt_n_delim, "--n_delim="}, {opt_profile, "--profile="}, {opt_pswd, "--pswd="},
-    {opt_silent, "--silent"},    {opt_src, "--src="},        {opt_tab_def, "--tab_def"},
-    {opt_tab_file, "--tab_file="}, {opt_user, "--user="},    {0, ""},
+    {opt_dest, "--dest="},
+    {opt_help, "--help"},
+    {opt_host, "--host="},
+    {opt_inc_fnames, "--inc_fnames"},
+    {opt_logfile, "--logfile="},
+    {opt_mode, "--mode="},
+    {opt_n_delim, "--n_delim="},
+    {opt_profile, "--profile="},
+    {opt_pswd, "--pswd="},
+    {opt_silent, "--silent"},
+    {opt_src, "--src="},
+    {opt_tab_def, "--tab_def"},
+    {opt_tab_file, "--tab_file="},
+    {opt_user, "--user="},
+    {0, ""},
 };
 
-const char usage_format[] =
-    "PELLORIN v%d.%d%s, exports one database into a folder of CSV files\n"
-    "Usage: PELLORIN.EXE OPTIONS\n"
-    "\n"
-    "   --dest=...     path to the folder where CSV files will be stored\n"
-    "   --help         display this help message and exit\n"
-    "   --host=...     MS SQL server IP address or network name\n"
-    "   --inc_fnames   include MS SQL field names into CSV files\n"
-    "   --logfile=...  path to the file where execution trace will be written\n"
-    "   --mode=...     how to process an existing CSV folder\n"
-    "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
-    "                  files only, 2 - skip existing files)\n"
-    "   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"
-    "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
-    "   --profile=...  path to the file to load conversion settings from\n"
-    "   --pswd=...     MS SQL user password\n"
-    "   --silent       disable program output\n"
-    "   --src=...      MS SQL database name\n"
-    "   --tab_def      convert table definitions only\n"
-    "   --tab_file=... file containing the list of tables to convert\n"
-    "                  (one table name per line)\n"
-    "   --user=...     MS SQL user\n"
-    "\n"
-    "NOTES:\n"
-    "   1) If you omit 'tab_file' parameter, all database tables will be converted.\n"
-    "   2) If you omit 'mode' parameter, default mode 'overwrite the entire\n"
-    "      folder' will be used.\n"
-    "   3) Command line parameters that contain spaces should be enclosed in\n"
-    "      quotes (for example --dest=\"c:\\my database\")\n"
-    "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
+const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a folder of CSV files\n"
+                            "Usage: PELLORIN.EXE OPTIONS\n"
+                            "\n"
+                            "   --dest=...     path to the folder where CSV files will be stored\n"
+                            "   --help         display this help message and exit\n"
+                            "   --host=...     MS SQL server IP address or network name\n"
+                            "   --inc_fnames   include MS SQL field names into CSV files\n"
+                            "   --logfile=...  path to the file where execution trace will be written\n"
+                            "   --mode=...     how to process an existing CSV folder\n"
+                            "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
+                            "                  files only, 2 - skip existing files)\n"
+                            "   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"
+                            "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
+                            "   --profile=...  path to the file to load conversion settings from\n"
+                            "   --pswd=...     MS SQL user password\n"
+                            "   --silent       disable program output\n"
+                            "   --src=...      MS SQL database name\n"
+                            "   --tab_def      convert table definitions only\n"
+                            "   --tab_file=... file containing the list of tables to convert\n"
+                            "                  (one table name per line)\n"
+                            "   --user=...     MS SQL user\n"
+                            "\n"
+                            "NOTES:\n"
+                            "   1) If you omit 'tab_file' parameter, all database tables will be converted.\n"
+                            "   2) If you omit 'mode' parameter, default mode 'overwrite the entire\n"
+                            "      folder' will be used.\n"
+                            "   3) Command line parameters that contain spaces should be enclosed in\n"
+                            "      quotes (for example --dest=\"c:\\my database\")\n"
+                            "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
 
 // Accepts a value only when printing the number back gives exactly the text: 1, not 01 or +1.
 bool read_choice(const char* text, int& value) {
@@ -75,7 +84,9 @@ bool read_choice(const char* text, int& value) {
 }
 
 // A value that cannot be widened leaves its option without effect.
-bool widen(const char* text, std::u16string& out) { return tk_to_unicode(text, out); }
+bool widen(const char* text, std::u16string& out) {
+    return tk_to_unicode(text, out);
+}
 } // namespace
 
 void agent_fatal(const std::string& text) {
@@ -89,7 +100,9 @@ void agent_fatal(const std::string& text) {
     std::exit(-1);
 }
 
-std::string agent_usage_text() { return tk_format(usage_format, 1, 1, ""); }
+std::string agent_usage_text() {
+    return tk_format(usage_format, 1, 1, "");
+}
 
 bool parse_cmd_line(int argc, const char* const* argv) {
     TK_TRACE(2, "parse_cmd_line");

@@ -1,3 +1,5 @@
 #include "agent/agent_cmdline.hpp"
 
-int main(int argc, char** argv) { return pellorin_main(argc, argv); }
+int main(int argc, char** argv) {
+    return pellorin_main(argc, argv);
+}

@@ -13,7 +13,8 @@ void process_tab_file(const std::string& path) {
     if (!tk_is_file_exist(path, 0x4000))
         agent_fatal("Table names file does not exist.\nPlease verify the correct path/name was given.");
     std::ifstream file(path, std::ios::binary);
-    if (!file) agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
+    if (!file)
+        agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
 
     std::vector<std::u16string> names;
     bool utf8 = false;
@@ -32,6 +33,7 @@ void process_tab_file(const std::string& path) {
             agent_fatal(std::string("Table names file: ") + e.message());
         }
     }
-    if (file.bad()) agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
+    if (file.bad())
+        agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
     drelk_converter::get().set_selected_names(std::move(names));
 }

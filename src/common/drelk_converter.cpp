@@ -3,7 +3,9 @@
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 
-drelk_converter::drelk_converter() { TK_TRACE(2, "drelk_converter::ctor"); }
+drelk_converter::drelk_converter() {
+    TK_TRACE(2, "drelk_converter::ctor");
+}
 
 drelk_converter::~drelk_converter() = default;
 

@@ -44,7 +44,8 @@ void write_file(const std::string& path, const std::string& bytes) {
 namespace {
 void drop_privileges() {
     if (geteuid() != 0) return;
-    if (setgroups(0, nullptr) != 0 || setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0) _exit(126);
+    if (setgroups(0, nullptr) != 0 || setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0)
+        _exit(126);
 }
 
 int wait_status(pid_t pid) {
@@ -73,8 +74,10 @@ process_result run_process(const std::vector<std::string>& argv, const std::vect
         for (const std::string& e : env) {
             size_t eq = e.find('=');
             std::string name = e.substr(0, eq), value = e.substr(eq + 1);
-            if (eq != std::string::npos && eq + 1 == e.size()) unsetenv(name.c_str());
-            else setenv(name.c_str(), value.c_str(), 1);
+            if (eq != std::string::npos && eq + 1 == e.size())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
         }
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         if (unprivileged) drop_privileges();
