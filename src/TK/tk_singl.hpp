@@ -6,10 +6,10 @@
 // A second instance, or a use before the first, is an internal error.
 template <class T> class tk_single {
 public:
-    static T* instance() noexcept { return s_instance; }
+    static T* instance() noexcept { return static_cast<T*>(s_instance); }
     static T& get() {
         if (!s_instance) throw tk_mail_assertion("..\\TK/tk_singl.hpp", 41);
-        return *s_instance;
+        return *instance();
     }
 
     tk_single(const tk_single&) = delete;
@@ -18,12 +18,13 @@ public:
 protected:
     tk_single() {
         if (s_instance) throw tk_mail_assertion("..\\TK/tk_singl.hpp", 27);
-        s_instance = static_cast<T*>(this);
+        // Kept as the base: the derived object is not complete until its constructor ends.
+        s_instance = this;
     }
     ~tk_single() {
-        if (s_instance == static_cast<T*>(this)) s_instance = nullptr;
+        if (s_instance == this) s_instance = nullptr;
     }
 
 private:
-    static inline T* s_instance = nullptr;
+    static inline tk_single* s_instance = nullptr;
 };
