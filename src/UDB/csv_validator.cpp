@@ -1,0 +1,62 @@
+#include "UDB/csv_validator.hpp"
+
+#include "TK/tk_exception.hpp"
+#include "TK/tk_format.hpp"
+#include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+
+namespace {
+bool is_name_char(char32_t c) {
+    return c == U'_' || c == U'-' || tk_is_alnum(c);
+}
+
+// Calls `visit(first, count, code_point)` per character; a lone surrogate is its own character.
+template <class F> void for_each_char(const std::u16string& name, F visit) {
+    for (size_t i = 0; i < name.size();) {
+        char32_t c = name[i];
+        size_t count = 1;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+            name[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
+            count = 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD; // never a letter
+        }
+        visit(i, count, c);
+        i += count;
+    }
+}
+} // namespace
+
+csv_validator::csv_validator(const std::u16string& folder) : udb_validator(0), m_folder(folder) {
+    TK_WTRACE(2, u"csv_validator::ctor(%s)", folder.c_str());
+}
+
+bool csv_validator::is_acceptable(const std::u16string& name) {
+    TK_WTRACE(1, u"csv_validator::is_acceptable(%s)", name.c_str());
+    if (!udb_validator::is_acceptable(name)) return false;
+    bool good = true;
+    for_each_char(name, [&](size_t, size_t, char32_t c) { good = good && is_name_char(c); });
+    return good;
+}
+
+std::u16string csv_validator::get_safe_name(const std::u16string& name) {
+    TK_WTRACE(2, u"csv_validator::get_safe_name(%s)", name.c_str());
+    // Letters and digits are judged per character, so a pair of surrogates stays or goes whole.
+    std::u16string safe;
+    safe.reserve(name.size());
+    for_each_char(name, [&](size_t first, size_t count, char32_t c) {
+        if (is_name_char(c))
+            safe.append(name, first, count);
+        else
+            safe += u'_';
+    });
+    if (is_free(safe)) return safe;
+
+    if (m_max_len != 0 && safe.size() + 3 > m_max_len) safe = cut(safe, m_max_len > 3 ? m_max_len - 3 : 0);
+    for (int counter = 0; counter <= 999; ++counter) {
+        std::u16string candidate = tk_wformat(u"%s%03d", safe.c_str(), counter);
+        if (is_free(candidate)) return candidate;
+    }
+    throw tk_mail_assertion("csv_vali", __LINE__);
+}
