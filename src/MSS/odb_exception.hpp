@@ -1,0 +1,36 @@
+#pragma once
+
+#include "MSS/odb_oledb.hpp"
+#include "TK/tk_exception.hpp"
+
+#include <string>
+
+// A failed provider call: the code is 0x80000 with the low 16 bits of its result, the message the
+// provider's description of the first error record that has one, the level always 0.
+class odb_exception : public tk_exception {
+public:
+    // Reads the calling thread's current error object: build it before any other provider call.
+    explicit odb_exception(HRESULT hr);
+
+    const std::u16string& source() const noexcept { return m_source; }
+
+    void extract_from_records2(IErrorRecords* records);
+
+    // Source and description of one error object.
+    class error_info_dispatcher {
+    public:
+        explicit error_info_dispatcher(IErrorInfo* info);
+        std::u16string source;
+        std::u16string description;
+    };
+
+private:
+    std::u16string m_source;
+};
+
+// The one check of a provider call: a failure is traced and raised as odb_exception. Success
+// codes, the end of a rowset among them, pass.
+[[noreturn]] void odb_raise(HRESULT hr);
+inline void odb_check(HRESULT hr) {
+    if (FAILED(hr)) odb_raise(hr);
+}
