@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TK/tk_converter.hpp"
+#include "UDB/udb_profile.hpp"
 
 #include <atomic>
 #include <map>
@@ -18,8 +19,17 @@ public:
     udb_converter();
     ~udb_converter() override;
 
-    // Reads a profile into the settings; true when the file was read and applied.
-    virtual bool load_profile(const std::u16string& path);
+    // Reads a profile file into the settings; true when the file was read and applied.
+    bool load_profile(const std::u16string& path);
+    // Writes every persistent setting to a profile file; false when it cannot be written.
+    bool store_profile(const std::u16string& path);
+
+    // The generic part of a profile.
+    bool load_profile(const udb_profile& profile);
+    void store_profile(udb_profile& profile) const;
+    // Every part, in order: generic, source, destination. Stops at the first part that fails.
+    virtual bool load_all(const udb_profile& profile) { return load_profile(profile); }
+    virtual void store_all(udb_profile& profile) const { store_profile(profile); }
 
     int mode() const { return m_mode; }
     void set_mode(int mode);

@@ -2,6 +2,10 @@
 
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+
+#include <cstdlib>
+#include <string>
 
 drelk_converter::drelk_converter() {
     TK_TRACE(2, "drelk_converter::ctor");
@@ -18,4 +22,52 @@ char drelk_converter::delimiter_char(int code) {
 void drelk_converter::operator()() {
     TK_TRACE(2, "drelk_converter::operator()");
     throw tk_exception("The conversion is not available in this build.", 1);
+}
+
+bool mssql_converter_impl::load_profile(const udb_profile& profile) {
+    TK_TRACE(2, "mssql_converter_impl::load_profile");
+    std::u16string value = profile.get_value(udb_mssql_settings, u"server");
+    if (!value.empty()) m_host = value;
+    value = profile.get_value(udb_mssql_settings, u"login");
+    if (!value.empty()) m_user = value;
+    value = profile.get_value(udb_mssql_settings, u"password");
+    if (!value.empty()) m_password = value;
+    value = profile.get_value(udb_mssql_settings, u"windows authentication");
+    if (!value.empty()) m_windows_auth = value == u"1";
+    value = profile.get_value(udb_mssql_settings, u"connect as DBO");
+    if (!value.empty()) set_as_dbo(value == u"1");
+    return true;
+}
+
+void mssql_converter_impl::store_profile(udb_profile& profile) const {
+    TK_TRACE(2, "mssql_converter_impl::store_profile");
+    profile.set_value(udb_mssql_settings, u"server", m_host);
+    profile.set_value(udb_mssql_settings, u"login", m_user);
+    profile.set_value(udb_mssql_settings, u"password", m_password);
+    profile.set_value(udb_mssql_settings, u"windows authentication", m_windows_auth ? u"1" : u"0");
+    profile.set_value(udb_mssql_settings, u"connect as DBO", as_dbo() ? u"1" : u"0");
+}
+
+bool drelk_converter::load_csv_settings(const udb_profile& profile) {
+    std::u16string value = profile.get_value(udb_csv_settings, u"Include field names");
+    if (!value.empty()) m_include_fnames = value == u"1";
+    value = profile.get_value(udb_csv_settings, u"CSV delimiter");
+    if (!value.empty()) m_delimiter = std::atoi(tk_to_utf8(value).c_str());
+    return true;
+}
+
+void drelk_converter::store_csv_settings(udb_profile& profile) const {
+    profile.set_value(udb_csv_settings, u"Include field names", m_include_fnames ? u"1" : u"0");
+    profile.set_value(udb_csv_settings, u"CSV delimiter", tk_utf8_to_wstring(std::to_string(m_delimiter)));
+}
+
+bool drelk_converter::load_all(const udb_profile& profile) {
+    return udb_converter::load_profile(profile) && mssql_converter_impl::load_profile(profile) &&
+           load_csv_settings(profile);
+}
+
+void drelk_converter::store_all(udb_profile& profile) const {
+    udb_converter::store_profile(profile);
+    mssql_converter_impl::store_profile(profile);
+    store_csv_settings(profile);
 }

@@ -2,6 +2,7 @@
 
 #include "TK/tk_singl.hpp"
 #include "UDB/udb_converter.hpp"
+#include "UDB/udb_profile.hpp"
 
 #include <string>
 
@@ -17,7 +18,15 @@ public:
     const std::u16string& password() const { return m_password; }
     void set_password(const std::u16string& password) { m_password = password; }
 
+    // Connect as the database owner; held by the server engine once there is one.
+    virtual bool as_dbo() const { return m_as_dbo; }
+    virtual void set_as_dbo(bool on) { m_as_dbo = on; }
+
+    bool load_profile(const udb_profile& profile);
+    void store_profile(udb_profile& profile) const;
+
 protected:
+    bool m_as_dbo = false;
     bool m_windows_auth = false;
     std::u16string m_host;
     std::u16string m_user;
@@ -29,11 +38,18 @@ class drelk_converter : public udb_converter, public mssql_converter_impl, publi
 public:
     using tk_single<drelk_converter>::instance;
     using tk_single<drelk_converter>::get;
+    using udb_converter::load_profile;
+    using udb_converter::store_profile;
 
     drelk_converter();
     ~drelk_converter() override;
 
     void operator()() override;
+
+    bool load_all(const udb_profile& profile) override;
+    void store_all(udb_profile& profile) const override;
+    bool load_csv_settings(const udb_profile& profile);
+    void store_csv_settings(udb_profile& profile) const;
 
     bool include_fnames() const { return m_include_fnames; }
     void set_include_fnames(bool on) { m_include_fnames = on; }
