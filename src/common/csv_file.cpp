@@ -1,0 +1,201 @@
+#include "common/csv_file.hpp"
+
+#include "TK/tk_exception.hpp"
+#include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace {
+const char error_opening[] = "Error opening CSV file";
+const char error_writing[] = "Error writing CSV file: ";
+
+// UTF-16 to UTF-8, appended; the text ends at its first NUL and a lone surrogate becomes U+FFFD.
+void append_utf8(std::string& out, std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c == 0) break;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool fits_int32(long double v) {
+    return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
+}
+
+// The value as a 32-bit integer when it is exactly one. Only an exact test will do: through a
+// double, 1.000000000000000001 would pass for 1.
+bool exact_int32(const ole_variant& value, VARTYPE type, std::int32_t& out) {
+    switch (type) {
+    case VT_R4:
+    case VT_R8: {
+        double v = type == VT_R4 ? value.var.fltVal : value.var.dblVal;
+        if (!std::isfinite(v) || v != std::trunc(v) || !fits_int32(v)) return false;
+        out = static_cast<std::int32_t>(v);
+        return true;
+    }
+    case VT_CY: {
+        std::int64_t amount = value.var.cyVal.int64;
+        if (amount % 10000 != 0 || !fits_int32(amount / 10000)) return false;
+        out = static_cast<std::int32_t>(amount / 10000);
+        return true;
+    }
+    case VT_DECIMAL: {
+        const DECIMAL& d = value.var.decVal;
+        if (d.scale > 28) return false;
+        unsigned __int128 magnitude = (static_cast<unsigned __int128>(d.Hi32) << 64) | d.Lo64;
+        unsigned __int128 unit = 1;
+        for (int i = 0; i < d.scale; ++i) unit *= 10;
+        if (magnitude % unit != 0) return false;
+        magnitude /= unit;
+        if (magnitude > 0x80000000u) return false;
+        std::int64_t whole = static_cast<std::int64_t>(magnitude);
+        if (d.sign & DECIMAL_NEG) whole = -whole;
+        if (!fits_int32(whole)) return false;
+        out = static_cast<std::int32_t>(whole);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+} // namespace
+
+csv_file::csv_file(const std::u16string& file_name, char delim,
+                   const std::vector<std::u16string>& field_names)
+    : udb_recordset(file_name), m_delim(delim) {
+    TK_TRACE(2, "csv_file::ctor for writing with field names");
+    open(file_name);
+    // Names are for people: the narrow encoding, with '?' for a character it lacks.
+    std::string name;
+    for (size_t i = 0; i < field_names.size(); ++i) {
+        if (i != 0) m_line += m_delim;
+        name = tk_to_ansi_lossy(field_names[i]);
+        write_csv_field(name);
+    }
+    m_line += "\r\n";
+    flush_line();
+}
+
+csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(file_name), m_delim(delim) {
+    TK_TRACE(2, "csv_file::ctor for writing without field names");
+    open(file_name);
+}
+
+csv_file::~csv_file() {
+    if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
+}
+
+void csv_file::open(const std::u16string& file_name) {
+    m_line.reserve(4096);
+    // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one.
+    if (!tk_to_ansi(file_name, m_path)) {
+        TK_WTRACE(3, u"Cannot convert the file name %s", file_name.c_str());
+        throw tk_exception(error_opening, 1);
+    }
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        TK_TRACE(3, "%s %s: %s", error_opening, m_path.c_str(), std::strerror(errno));
+        throw tk_exception(error_opening, 1);
+    }
+}
+
+void csv_file::close() {
+    int fd = m_fd;
+    m_fd = -1;
+    if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
+}
+
+void csv_file::write_csv_field(std::string_view text) {
+    TK_TRACE(1, "csv_file::write_csv_field(%.*s)", static_cast<int>(text.size()), text.data());
+    // A line break inside a field needs quotes too, or every reader would see two records.
+    char specials[] = {m_delim, '"', '\r', '\n'};
+    if (text.find_first_of(std::string_view(specials, sizeof specials)) == std::string_view::npos) {
+        m_line.append(text);
+        return;
+    }
+    m_line += '"';
+    for (char c : text) {
+        if (c == '"') m_line += '"';
+        m_line += c;
+    }
+    m_line += '"';
+}
+
+void csv_file::append_value(const udb_field& value) {
+    VARTYPE type = value.get_type();
+    if (type == VT_R4 || type == VT_R8 || type == VT_CY || type == VT_DECIMAL) {
+        TK_TRACE(1, "Got floating point number");
+        std::int32_t whole;
+        if (exact_int32(value, type, whole)) {
+            TK_TRACE(1, "Number can be processed as int");
+            char digits[16];
+            auto end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+            write_csv_field(std::string_view(digits, end - digits));
+            return;
+        }
+    }
+    m_text.clear();
+    append_utf8(m_text, value.to_wstring());
+    write_csv_field(m_text);
+}
+
+void csv_file::append_record(const udb_record& record) {
+    TK_TRACE(1, "csv_file::append_record");
+    if (m_fd < 0) throw tk_exception(error_opening, 1);
+    // A value that fails leaves nothing of its record in the file.
+    m_line.clear();
+    for (size_t i = 0; i < record.size(); ++i) {
+        if (i != 0) m_line += m_delim;
+        append_value(record[i]);
+    }
+    m_line += "\r\n";
+    flush_line();
+}
+
+void csv_file::flush_line() {
+    const char* data = m_line.data();
+    size_t left = m_line.size();
+    while (left > 0) {
+        ssize_t n = ::write(m_fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int error = n < 0 ? errno : EIO;
+            // Cut the half-written line off, so the file keeps whole records only.
+            if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
+            m_line.clear();
+            throw tk_exception_ex(error_writing, error);
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    m_written += static_cast<long long>(m_line.size());
+    m_line.clear();
+}
