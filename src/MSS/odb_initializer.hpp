@@ -1,0 +1,35 @@
+#pragma once
+
+#include "MSS/ole_com_ptr.hpp"
+
+#include <string>
+
+// Chooses the provider and initialises a data source: the two native providers in order, then the
+// generic one through the service component with a connection string.
+class odb_initializer {
+public:
+    // True with an initialised data source, or raises. No provider at all raises tk_exception
+    // with code 1.
+    bool test_connection(ole_com_ptr<IDBInitialize>& data_source, const std::u16string& host,
+                         const std::u16string& user, const std::u16string& password,
+                         const std::u16string& database);
+    // False when the provider class cannot be created; raises odb_exception on any later failure.
+    bool test_native_connection(ole_com_ptr<IDBInitialize>& data_source, const CLSID& provider,
+                                const std::u16string& host, const std::u16string& user,
+                                const std::u16string& password, const std::u16string& database);
+    // False when the service component cannot be created; raises odb_exception on any later failure.
+    bool test_generic_connection(ole_com_ptr<IDBInitialize>& data_source, const std::u16string& init_string);
+
+    // The generic provider's connection string.
+    static std::u16string connection_string(const std::u16string& host, const std::u16string& user,
+                                            const std::u16string& password, const std::u16string& database);
+    // A value as a connection string must carry it: in double quotes (inner ones doubled) when it
+    // holds ';', a quote, or leading or trailing blanks.
+    static std::u16string quote_value(const std::u16string& value);
+
+    // True when the last initialisation went through a native provider.
+    bool native_provider() const noexcept { return m_b_native; }
+
+private:
+    bool m_b_native = false;
+};

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "MSS/odb_oledb.hpp"
+#include "MSS/odbc_connection.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One column as the OLE DB side reports it, and how the binding reads its values.
+struct odbc_column {
+    enum read_kind : std::uint8_t { text, bytes, real4, real8, variant };
+
+    std::u16string name;
+    DBTYPE type = DBTYPE_WSTR;
+    DBLENGTH size = 0;
+    DBCOLUMNFLAGS flags = 0;
+    BYTE precision = 0;
+    BYTE scale = 0;
+
+    read_kind read = text;
+    bool guid = false;      // add the braces OLE DB gives a GUID
+    bool decimal = false;   // give ".5" its leading zero
+    size_t first_piece = 0; // characters (text) or bytes read by the first call
+};
+
+// One value of one fetched row; reused from row to row, so its storage is allocated once.
+struct odbc_value {
+    DBSTATUS status = DBSTATUS_S_ISNULL;
+    std::u16string text; // every type but DBTYPE_BYTES
+    std::string bytes;   // DBTYPE_BYTES
+};
+using odbc_row = std::vector<odbc_value>;
+
+// The column information and type codes the binding reports for a result column.
+odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16string_view type_name,
+                                 unsigned long long column_size, short decimal_digits, short nullable,
+                                 bool is_unsigned);
+
+// Rows for a rowset: a live statement or a result held in memory.
+class odbc_result {
+public:
+    virtual ~odbc_result() = default;
+    virtual const std::vector<odbc_column>& columns() const = 0;
+    // Reads the next row whole into `row`; false at the end.
+    virtual bool fetch(odbc_row& row) = 0;
+    // Back before the first row.
+    virtual void restart() = 0;
+};
+
+// A result built here: schema rowsets, reshaped from the catalog functions.
+class odbc_memory_result : public odbc_result {
+public:
+    odbc_memory_result(std::vector<odbc_column> columns, std::vector<odbc_row> rows)
+        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
+    const std::vector<odbc_column>& columns() const override { return m_columns; }
+    bool fetch(odbc_row& row) override;
+    void restart() override { m_next = 0; }
+
+private:
+    std::vector<odbc_column> m_columns;
+    std::vector<odbc_row> m_rows;
+    size_t m_next = 0;
+};
+
+// The result of one SQL text. The statement (and with it its connection) is closed as soon as the
+// last row has been read; a restart runs the text again.
+class odbc_statement_result : public odbc_result {
+public:
+    using runner = std::function<void(const odbc_handle& statement)>;
+    // Runs the text; throws odbc_error.
+    odbc_statement_result(std::shared_ptr<odbc_pool> pool, const std::u16string& sql);
+    // Runs `run` (a catalog function) on a new statement; throws odbc_error.
+    odbc_statement_result(std::shared_ptr<odbc_pool> pool, runner run);
+    const std::vector<odbc_column>& columns() const override { return m_columns; }
+    bool fetch(odbc_row& row) override;
+    void restart() override;
+
+    // Runs a text whose result nobody reads.
+    static void execute(const std::shared_ptr<odbc_pool>& pool, const std::u16string& sql);
+
+private:
+    void run();
+    void describe();
+    void read_value(unsigned short column, odbc_value& value);
+    bool read_text_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
+    bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
+    bool cannot_convert(odbc_value& value);
+
+    std::shared_ptr<odbc_pool> m_pool;
+    runner m_run;
+    std::unique_ptr<odbc_statement> m_statement;
+    std::vector<odbc_column> m_columns;
+};
