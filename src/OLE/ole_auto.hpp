@@ -185,6 +185,11 @@ HRESULT VarR8FromStr(const OLECHAR* text, LCID locale, std::uint32_t flags, doub
 HRESULT VarBstrFromCy(CY value, LCID locale, std::uint32_t flags, BSTR* out);
 HRESULT VarBstrFromDec(const DECIMAL* value, LCID locale, std::uint32_t flags, BSTR* out);
 
+// The same texts without a BSTR, into `out` (room for 64 characters); the length, 0 for a decimal
+// that is not valid.
+std::size_t ole_cy_to_chars(CY value, char* out);
+std::size_t ole_dec_to_chars(const DECIMAL& value, char* out);
+
 // Numbers between types; rounding to integers is banker's rounding.
 HRESULT VarR8FromCy(CY value, double* out);
 HRESULT VarR8FromDec(const DECIMAL* value, double* out);
@@ -201,6 +206,8 @@ HRESULT VarCyFromDec(const DECIMAL* value, CY* out);
 // Dates. The parser reads English (United States) texts: month/day/year with '/', '-' or '.',
 // year-month-day, month names and abbreviations, and a time h:mm[:ss] with AM or PM.
 HRESULT VarDateFromStr(const OLECHAR* text, LCID locale, std::uint32_t flags, DATE* out);
+// "12/31/2005 11:59:59 PM"; the date alone at midnight, the time alone on day 0.
+HRESULT VarBstrFromDate(DATE value, LCID locale, std::uint32_t flags, BSTR* out);
 // Both answer nonzero on success. Years 100 to 9999; the time is rounded to the second.
 int SystemTimeToVariantTime(const SYSTEMTIME* time, DATE* out);
 int VariantTimeToSystemTime(DATE value, SYSTEMTIME* out);

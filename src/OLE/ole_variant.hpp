@@ -82,5 +82,6 @@ public:
 private:
     void release() noexcept;
     void copy_from(const ole_variant& other, bool traced);
+    void set_date(const SYSTEMTIME& value);
     void blob_from_string(std::string_view text);
 };
