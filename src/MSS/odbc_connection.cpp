@@ -4,9 +4,8 @@
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
+#include "MSS/odbc_sql.hpp"
 #include <dlfcn.h>
-#include <sql.h>
-#include <sqlext.h>
 
 namespace {
 

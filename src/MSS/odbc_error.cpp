@@ -3,8 +3,7 @@
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
-#include <sql.h>
-#include <sqlext.h>
+#include "MSS/odbc_sql.hpp"
 
 namespace {
 

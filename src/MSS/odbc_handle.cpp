@@ -2,8 +2,7 @@
 
 #include "MSS/odbc_error.hpp"
 
-#include <sql.h>
-#include <sqlext.h>
+#include "MSS/odbc_sql.hpp"
 
 odbc_handle odbc_handle::make_env() noexcept {
     SQLHANDLE handle = SQL_NULL_HANDLE;

@@ -1,0 +1,474 @@
+#include "MSS/odbc_result.hpp"
+
+#include "MSS/odbc_error.hpp"
+#include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+
+#include "MSS/odbc_sql.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+// Microsoft's types beyond the ODBC standard, as its drivers and FreeTDS report them.
+constexpr SQLSMALLINT sql_ss_variant = -150;
+constexpr SQLSMALLINT sql_ss_udt = -151;
+constexpr SQLSMALLINT sql_ss_xml = -152;
+constexpr SQLSMALLINT sql_ss_time2 = -154;
+constexpr SQLSMALLINT sql_ss_timestampoffset = -155;
+
+constexpr DBLENGTH largest = ~DBLENGTH(0);
+// What the first call reads of an unbounded value; the second call takes the rest at once.
+constexpr size_t long_first_piece = 4096;
+// Bounded columns larger than this still read in pieces.
+constexpr size_t bounded_piece_limit = 8000;
+// sql_variant's largest value; FreeTDS never ends a piecewise read of one, so it is read in one call.
+constexpr size_t variant_piece = 8016;
+
+bool starts_with_nocase(std::u16string_view text, std::u16string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char16_t c = text[i] >= u'A' && text[i] <= u'Z' ? text[i] + 32 : text[i];
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+void fixed(odbc_column& column, DBTYPE type, DBLENGTH size, size_t piece) {
+    column.type = type;
+    column.size = size;
+    column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+    column.first_piece = piece;
+}
+
+void variable(odbc_column& column, DBTYPE type, unsigned long long size, bool is_long) {
+    column.type = type;
+    if (is_long || size == 0 || size >= 0x3FFFFFFF) {
+        column.size = largest;
+        column.flags |= DBCOLUMNFLAGS_ISLONG;
+        column.first_piece = long_first_piece;
+    } else {
+        column.size = size;
+        column.first_piece = std::clamp<size_t>(size, 16, bounded_piece_limit);
+    }
+}
+
+std::u16string from_sqlwchar(const SQLWCHAR* text, size_t size) {
+    std::u16string result(size, u'\0');
+    for (size_t i = 0; i < size; ++i) result[i] = static_cast<char16_t>(text[i]);
+    return result;
+}
+
+template <class T> void format_real(T number, int digits, std::u16string& out) {
+    char buffer[40];
+    auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::general, digits);
+    out.assign(buffer, ec == std::errc() ? end : buffer);
+}
+
+// OLE DB gives a GUID as 38 upper-case characters in braces; FreeTDS gives it bare.
+void fix_guid(std::u16string& text) {
+    if (text.size() == 36) {
+        text.insert(text.begin(), u'{');
+        text.push_back(u'}');
+    }
+    for (char16_t& c : text)
+        if (c >= u'a' && c <= u'f') c -= 32;
+}
+
+// Microsoft's drivers write 0.5 as ".5".
+void fix_decimal(std::u16string& text) {
+    if (!text.empty() && text[0] == u'.')
+        text.insert(text.begin(), u'0');
+    else if (text.size() > 1 && text[0] == u'-' && text[1] == u'.')
+        text.insert(text.begin() + 1, u'0');
+}
+
+} // namespace
+
+odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16string_view type_name,
+                                 unsigned long long column_size, short decimal_digits, short nullable,
+                                 bool is_unsigned) {
+    odbc_column column;
+    column.name = std::move(name);
+    if (nullable != SQL_NO_NULLS) column.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+    switch (sql_type) {
+    case SQL_INTEGER:
+        fixed(column, is_unsigned ? DBTYPE_UI4 : DBTYPE_I4, 4, 16);
+        break;
+    case SQL_SMALLINT:
+        fixed(column, is_unsigned ? DBTYPE_UI2 : DBTYPE_I2, 2, 16);
+        break;
+    case SQL_TINYINT:
+        fixed(column, DBTYPE_UI1, 1, 16);
+        break; // the server's tinyint is unsigned
+    case SQL_BIGINT:
+        fixed(column, is_unsigned ? DBTYPE_UI8 : DBTYPE_I8, 8, 24);
+        break;
+    case SQL_REAL:
+        fixed(column, DBTYPE_R4, 4, 32);
+        column.read = odbc_column::real4;
+        break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        fixed(column, DBTYPE_R8, 8, 32);
+        column.read = odbc_column::real8;
+        break;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        // FreeTDS reports money and smallmoney as decimals; only the type name tells them apart.
+        if (starts_with_nocase(type_name, u"money") || starts_with_nocase(type_name, u"smallmoney")) {
+            fixed(column, DBTYPE_CY, 8, 32);
+        } else {
+            fixed(column, DBTYPE_NUMERIC, 19, 48);
+            column.precision = static_cast<BYTE>(std::min<unsigned long long>(column_size, 38));
+            column.scale = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 38));
+        }
+        column.decimal = true;
+        break;
+    case SQL_BIT:
+        fixed(column, DBTYPE_BOOL, 2, 8);
+        break;
+    case SQL_GUID:
+        fixed(column, DBTYPE_GUID, 16, 40);
+        column.guid = true;
+        break;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        fixed(column, DBTYPE_DBTIMESTAMP, 16, 40);
+        break;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+        fixed(column, DBTYPE_DBDATE, 6, 16);
+        break;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+    case sql_ss_time2:
+        fixed(column, DBTYPE_DBTIME2, 10, 24);
+        break;
+    case sql_ss_timestampoffset:
+        fixed(column, DBTYPE_DBTIMESTAMPOFFSET, 20, 48);
+        break;
+    case SQL_CHAR:
+        variable(column, DBTYPE_STR, column_size, false);
+        column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        break;
+    case SQL_VARCHAR:
+        variable(column, DBTYPE_STR, column_size, false);
+        break;
+    case SQL_LONGVARCHAR:
+        variable(column, DBTYPE_STR, column_size, true);
+        break;
+    case SQL_WCHAR:
+        variable(column, DBTYPE_WSTR, column_size, false);
+        column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        break;
+    case SQL_WVARCHAR:
+        variable(column, DBTYPE_WSTR, column_size, false);
+        break;
+    case SQL_WLONGVARCHAR:
+        variable(column, DBTYPE_WSTR, column_size, true);
+        break;
+    case SQL_BINARY:
+        variable(column, DBTYPE_BYTES, column_size, false);
+        column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        column.read = odbc_column::bytes;
+        break;
+    case SQL_VARBINARY:
+        variable(column, DBTYPE_BYTES, column_size, false);
+        column.read = odbc_column::bytes;
+        break;
+    case SQL_LONGVARBINARY: // also CLR types through FreeTDS: they only read as bytes there
+        variable(column, DBTYPE_BYTES, column_size, true);
+        column.read = odbc_column::bytes;
+        break;
+    case sql_ss_xml:
+        variable(column, DBTYPE_XML, column_size, true);
+        break;
+    case sql_ss_udt:
+        variable(column, DBTYPE_UDT, column_size, column_size == 0);
+        break;
+    case sql_ss_variant:
+        column.type = DBTYPE_VARIANT;
+        column.size = variant_piece;
+        column.read = odbc_column::variant;
+        column.first_piece = variant_piece;
+        break;
+    default:
+        variable(column, DBTYPE_WSTR, column_size, false);
+        break;
+    }
+    return column;
+}
+
+bool odbc_memory_result::fetch(odbc_row& row) {
+    if (m_next >= m_rows.size()) return false;
+    row = m_rows[m_next++];
+    return true;
+}
+
+odbc_statement_result::odbc_statement_result(std::shared_ptr<odbc_pool> pool, const std::u16string& sql)
+    : odbc_statement_result(std::move(pool), [sql](const odbc_handle& statement) {
+          std::vector<SQLWCHAR> text(sql.begin(), sql.end());
+          text.push_back(0);
+          SQLRETURN rc = SQLExecDirectW(statement.get(), text.data(), SQL_NTS);
+          if (rc != SQL_NO_DATA) odbc_check(rc, statement, "SQLExecDirect");
+      }) {}
+
+odbc_statement_result::odbc_statement_result(std::shared_ptr<odbc_pool> pool, runner start)
+    : m_pool(std::move(pool)), m_run(std::move(start)) {
+    run();
+    describe();
+}
+
+void odbc_statement_result::execute(const std::shared_ptr<odbc_pool>& pool, const std::u16string& sql) {
+    odbc_statement_result result(pool, sql);
+}
+
+void odbc_statement_result::run() {
+    m_statement.reset();
+    m_statement = std::make_unique<odbc_statement>(m_pool);
+    const odbc_handle& h = m_statement->handle();
+    m_run(h);
+    // Skip the counts of statements before the first result with columns.
+    for (;;) {
+        SQLSMALLINT count = 0;
+        odbc_check(SQLNumResultCols(h.get(), &count), h, "SQLNumResultCols");
+        if (count > 0) return;
+        SQLRETURN rc = SQLMoreResults(h.get());
+        if (rc == SQL_NO_DATA) break;
+        odbc_check(rc, h, "SQLMoreResults");
+    }
+    m_statement->close();
+}
+
+void odbc_statement_result::describe() {
+    m_columns.clear();
+    if (!m_statement->is_open()) return;
+    const odbc_handle& h = m_statement->handle();
+    SQLSMALLINT count = 0;
+    odbc_check(SQLNumResultCols(h.get(), &count), h, "SQLNumResultCols");
+    std::vector<SQLWCHAR> name(512), type_name(256);
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+        SQLSMALLINT name_size = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+        SQLULEN size = 0;
+        odbc_check(SQLDescribeColW(h.get(), i, name.data(), static_cast<SQLSMALLINT>(name.size()), &name_size,
+                                   &type, &size, &digits, &nullable),
+                   h, "SQLDescribeCol");
+        SQLSMALLINT type_name_bytes = 0;
+        std::u16string type_text;
+        if (SQL_SUCCEEDED(SQLColAttributeW(h.get(), i, SQL_DESC_TYPE_NAME, type_name.data(),
+                                           static_cast<SQLSMALLINT>(type_name.size() * sizeof(SQLWCHAR)),
+                                           &type_name_bytes, nullptr)))
+            type_text =
+                from_sqlwchar(type_name.data(), std::min<size_t>(type_name_bytes / 2, type_name.size() - 1));
+        SQLLEN is_unsigned = SQL_FALSE;
+        if (!SQL_SUCCEEDED(
+                SQLColAttributeW(h.get(), i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &is_unsigned)))
+            is_unsigned = SQL_FALSE;
+        odbc_column column =
+            odbc_describe_column(from_sqlwchar(name.data(), std::min<size_t>(name_size, name.size() - 1)),
+                                 type, type_text, size, digits, nullable, is_unsigned == SQL_TRUE);
+        TK_TRACE(1, "ODBC column %u '%s': SQL type %d '%s', size %llu -> DBTYPE %u", static_cast<unsigned>(i),
+                 tk_to_utf8(column.name).c_str(), static_cast<int>(type), tk_to_utf8(type_text).c_str(),
+                 static_cast<unsigned long long>(size), static_cast<unsigned>(column.type));
+        m_columns.push_back(std::move(column));
+    }
+}
+
+void odbc_statement_result::restart() {
+    run();
+}
+
+bool odbc_statement_result::fetch(odbc_row& row) {
+    if (!m_statement || !m_statement->is_open()) return false;
+    const odbc_handle& h = m_statement->handle();
+    SQLRETURN rc = SQLFetch(h.get());
+    if (rc == SQL_NO_DATA) {
+        // The end: free the connection for the next statement at once.
+        m_statement->close();
+        return false;
+    }
+    odbc_check(rc, h, "SQLFetch");
+    row.resize(m_columns.size());
+    for (size_t i = 0; i < m_columns.size(); ++i) read_value(static_cast<unsigned short>(i), row[i]);
+    return true;
+}
+
+bool odbc_statement_result::cannot_convert(odbc_value& value) {
+    odbc_error error = odbc_error::from_handle(m_statement->handle(), "SQLGetData");
+    const std::u16string& state = error.records().front().sqlstate;
+    if (state == u"07006" || state == u"22003" || state == u"22018" || state == u"22007" ||
+        state == u"22008" || state == u"HY003" || state == u"HYC00") {
+        value.status = DBSTATUS_E_CANTCONVERTVALUE;
+        value.text.clear();
+        value.bytes.clear();
+        return true;
+    }
+    throw error;
+}
+
+void odbc_statement_result::read_value(unsigned short index, odbc_value& value) {
+    const odbc_column& column = m_columns[index];
+    SQLHSTMT h = m_statement->handle().get();
+    SQLUSMALLINT number = index + 1;
+    SQLLEN indicator = 0;
+    value.status = DBSTATUS_S_OK;
+    switch (column.read) {
+    case odbc_column::real8:
+    case odbc_column::real4: {
+        // Read the number itself: a driver's own text may not give back the same number.
+        double real8 = 0;
+        float real4 = 0;
+        bool is8 = column.read == odbc_column::real8;
+        SQLRETURN rc = is8 ? SQLGetData(h, number, SQL_C_DOUBLE, &real8, sizeof real8, &indicator)
+                           : SQLGetData(h, number, SQL_C_FLOAT, &real4, sizeof real4, &indicator);
+        if (!SQL_SUCCEEDED(rc)) {
+            cannot_convert(value);
+        } else if (indicator == SQL_NULL_DATA) {
+            value.status = DBSTATUS_S_ISNULL;
+            value.text.clear();
+        } else if (is8) {
+            format_real(real8, 17, value.text);
+        } else {
+            format_real(real4, 9, value.text);
+        }
+        return;
+    }
+    case odbc_column::bytes:
+        read_byte_pieces(number, column, value);
+        return;
+    case odbc_column::variant: {
+        std::u16string& text = value.text;
+        size_t capacity = column.first_piece;
+        text.resize(capacity + 1);
+        SQLRETURN rc = SQLGetData(h, number, SQL_C_WCHAR, text.data(), (capacity + 1) * 2, &indicator);
+        if (rc == SQL_NO_DATA) {
+            text.clear();
+        } else if (!SQL_SUCCEEDED(rc)) {
+            cannot_convert(value);
+        } else if (indicator == SQL_NULL_DATA) {
+            value.status = DBSTATUS_S_ISNULL;
+            text.clear();
+        } else if (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) / 2 > capacity) {
+            text.resize(capacity);
+            value.status = DBSTATUS_S_TRUNCATED;
+        } else {
+            text.resize(indicator / 2);
+        }
+        return;
+    }
+    case odbc_column::text:
+        if (read_text_pieces(number, column, value) && value.status == DBSTATUS_S_OK) {
+            if (column.guid) fix_guid(value.text);
+            if (column.decimal) fix_decimal(value.text);
+        }
+        return;
+    }
+}
+
+bool odbc_statement_result::read_text_pieces(unsigned short number, const odbc_column& column,
+                                             odbc_value& value) {
+    SQLHSTMT h = m_statement->handle().get();
+    std::u16string& text = value.text;
+    size_t piece = column.first_piece;
+    text.resize(piece + 1);
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(h, number, SQL_C_WCHAR, text.data(), (piece + 1) * 2, &indicator);
+    if (rc == SQL_NO_DATA) {
+        text.clear();
+        return true;
+    }
+    if (!SQL_SUCCEEDED(rc)) return !cannot_convert(value);
+    if (indicator == SQL_NULL_DATA) {
+        value.status = DBSTATUS_S_ISNULL;
+        text.clear();
+        return true;
+    }
+    // FreeTDS does not always flag a cut wide text: the length decides, not the return code.
+    if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) / 2 <= piece) {
+        text.resize(indicator / 2);
+        return true;
+    }
+    size_t length = piece;
+    for (;;) {
+        // The rest in one call when the driver said how much is left (small pieces are slow on
+        // some drivers); otherwise double what we have.
+        size_t want = indicator == SQL_NO_TOTAL ? std::max(length, long_first_piece)
+                                                : static_cast<size_t>(indicator) / 2 - piece;
+        if (want == 0) want = 1;
+        text.resize(length + want + 1);
+        SQLLEN previous = indicator;
+        rc = SQLGetData(h, number, SQL_C_WCHAR, text.data() + length, (want + 1) * 2, &indicator);
+        if (rc == SQL_NO_DATA) {
+            // The driver said there was more but has nothing: the value was cut.
+            text.resize(length);
+            value.status = DBSTATUS_S_TRUNCATED;
+            return true;
+        }
+        if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
+        if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) / 2 <= want) {
+            text.resize(length + indicator / 2);
+            return true;
+        }
+        if (indicator != SQL_NO_TOTAL && previous != SQL_NO_TOTAL && indicator >= previous) {
+            // A driver that never gets to the end (FreeTDS with sql_variant does this).
+            text.resize(length + want);
+            value.status = DBSTATUS_S_TRUNCATED;
+            return true;
+        }
+        length += want;
+        piece = want;
+    }
+}
+
+bool odbc_statement_result::read_byte_pieces(unsigned short number, const odbc_column& column,
+                                             odbc_value& value) {
+    SQLHSTMT h = m_statement->handle().get();
+    std::string& bytes = value.bytes;
+    size_t piece = column.first_piece;
+    bytes.resize(piece);
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(h, number, SQL_C_BINARY, bytes.data(), piece, &indicator);
+    if (rc == SQL_NO_DATA) {
+        bytes.clear();
+        return true;
+    }
+    if (!SQL_SUCCEEDED(rc)) return !cannot_convert(value);
+    if (indicator == SQL_NULL_DATA) {
+        value.status = DBSTATUS_S_ISNULL;
+        bytes.clear();
+        return true;
+    }
+    if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) <= piece) {
+        bytes.resize(indicator);
+        return true;
+    }
+    size_t length = piece;
+    for (;;) {
+        size_t want = indicator == SQL_NO_TOTAL ? std::max(length, long_first_piece)
+                                                : static_cast<size_t>(indicator) - piece;
+        if (want == 0) want = 1;
+        bytes.resize(length + want);
+        SQLLEN previous = indicator;
+        rc = SQLGetData(h, number, SQL_C_BINARY, bytes.data() + length, want, &indicator);
+        if (rc == SQL_NO_DATA) {
+            bytes.resize(length);
+            value.status = DBSTATUS_S_TRUNCATED;
+            return true;
+        }
+        if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
+        if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) <= want) {
+            bytes.resize(length + indicator);
+            return true;
+        }
+        if (indicator != SQL_NO_TOTAL && previous != SQL_NO_TOTAL && indicator >= previous) {
+            bytes.resize(length + want);
+            value.status = DBSTATUS_S_TRUNCATED;
+            return true;
+        }
+        length += want;
+        piece = want;
+    }
+}
