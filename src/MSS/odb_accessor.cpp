@@ -1,0 +1,158 @@
+#include "MSS/odb_accessor.hpp"
+
+#include "MSS/odb_exception.hpp"
+#include "TK/tk_log.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// Sums that saturate: an unbounded column reports the largest size there is.
+DBLENGTH add_capped(DBLENGTH a, DBLENGTH b) {
+    return a > ~DBLENGTH(0) - b ? ~DBLENGTH(0) : a + b;
+}
+DBLENGTH twice_capped(DBLENGTH a) {
+    return a > ~DBLENGTH(0) / 2 ? ~DBLENGTH(0) : a * 2;
+}
+
+// A slot grown for a long value: large enough for all of it and its terminator, kept even so that
+// the wide text of the next slots stays on two-byte boundaries.
+DBLENGTH grown_size(DBLENGTH needed) {
+    return needed + (needed & 1);
+}
+
+// The cap on re-reading one row for values that outgrew their slots.
+constexpr int max_regrowths = 4;
+} // namespace
+
+odb_accessor::~odb_accessor() {
+    release_accessor();
+}
+
+DBLENGTH odb_accessor::get_bind_size(DBORDINAL column) const {
+    TK_TRACE(1, "odb_accessor::get_bind_size(%d)", static_cast<int>(column));
+    const DBCOLUMNINFO& info = m_info[column];
+    switch (info.wType) {
+    case DBTYPE_EMPTY:
+    case DBTYPE_NULL:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_ERROR:
+    case DBTYPE_BOOL:
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+        return 52;
+    case DBTYPE_DATE:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_GUID:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIMESTAMP:
+        return 102;
+    case DBTYPE_BSTR:
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+        return 2 * std::min(add_capped(info.ulColumnSize, 1), max_bind_size);
+    case DBTYPE_BYTES:
+        return 2 * std::min(add_capped(twice_capped(info.ulColumnSize), 1), max_bind_size);
+    default:
+        return info.ulColumnSize ? info.ulColumnSize : max_bind_size;
+    }
+}
+
+void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* info) {
+    TK_TRACE(2, "odb_accessor::bind");
+    TK_ASSERT(info != nullptr || columns == 0, "odb_accessor.cpp");
+    TK_ASSERT(rowset != nullptr, "odb_accessor.cpp");
+    release_accessor();
+    m_columns = columns;
+    m_info = info;
+    m_bindings.assign(columns, DBBINDING{});
+    for (DBORDINAL i = 0; i < columns; ++i) {
+        DBBINDING& b = m_bindings[i];
+        b.iOrdinal = i + 1;
+        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+        b.eParamIO = DBPARAMIO_NOTPARAM;
+        b.cbMaxLen = std::min(get_bind_size(i), max_bind_size);
+        b.wType = info[i].wType == DBTYPE_BYTES ? DBTYPE_BYTES : DBTYPE_WSTR;
+        b.bPrecision = info[i].bPrecision;
+        b.bScale = info[i].bScale;
+        TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), info[i].wType,
+                 static_cast<int>(b.cbMaxLen));
+    }
+    layout();
+    TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row.size()));
+    m_status.assign(columns, DBBINDSTATUS_OK);
+    odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
+    create_accessor(rowset);
+}
+
+// Status, length, then the value of each column, one after the other.
+void odb_accessor::layout() {
+    DBBYTEOFFSET offset = 0;
+    for (DBBINDING& b : m_bindings) {
+        b.obStatus = offset;
+        b.obLength = offset + 4;
+        b.obValue = offset + 8;
+        offset += b.cbMaxLen + 8;
+    }
+    m_row.assign(offset, 0);
+}
+
+void odb_accessor::create_accessor(IRowset*) {
+    odb_check(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
+                                         m_status.data()));
+}
+
+void odb_accessor::release_accessor() {
+    if (m_handle && m_accessor) m_accessor->ReleaseAccessor(m_handle, nullptr);
+    m_handle = 0;
+}
+
+void odb_accessor::fetch(IRowset* rowset, HROW row) {
+    TK_ASSERT(m_handle != 0, "odb_accessor.cpp");
+    odb_check(rowset->GetData(row, m_handle, m_row.data()));
+    // A value longer than its slot comes back cut with its whole length: give the column a slot
+    // that holds it and read the row again, so that no value is lost to the slot size.
+    for (int round = 0; round < max_regrowths; ++round) {
+        bool grown = false;
+        for (DBBINDING& b : m_bindings) {
+            DBSTATUS status;
+            std::memcpy(&status, m_row.data() + b.obStatus, sizeof status);
+            if (status != DBSTATUS_S_TRUNCATED) continue;
+            odb_bound_length length;
+            std::memcpy(&length, m_row.data() + b.obLength, sizeof length);
+            DBLENGTH needed = DBLENGTH(length) + (b.wType == DBTYPE_WSTR ? 2 : 0);
+            if (needed <= b.cbMaxLen) continue;
+            TK_TRACE(1, "Column #%d grows to %llu bytes", static_cast<int>(b.iOrdinal - 1),
+                     static_cast<unsigned long long>(grown_size(needed)));
+            b.cbMaxLen = grown_size(needed);
+            grown = true;
+        }
+        if (!grown) return;
+        release_accessor();
+        layout();
+        create_accessor(rowset);
+        odb_check(rowset->GetData(row, m_handle, m_row.data()));
+    }
+}
+
+std::unique_ptr<odb_record> odb_accessor::get_record(IRowset* rowset, HROW row) {
+    TK_TRACE(1, "odb_accessor::get_record");
+    fetch(rowset, row);
+    return std::make_unique<odb_record>(m_columns, m_row.data(), m_info, m_bindings.data());
+}
+
+void odb_accessor::get_record(IRowset* rowset, HROW row, odb_record& record) {
+    TK_TRACE(1, "odb_accessor::get_record");
+    fetch(rowset, row);
+    record.assign(m_columns, m_row.data(), m_info, m_bindings.data());
+}

@@ -1,0 +1,188 @@
+#include "MSS/odb_record.hpp"
+
+#include "MSS/mss_engine.hpp"
+#include "OLE/ole_date.hpp"
+#include "TK/tk_log.hpp"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+// Decimal text as providers write it: optional sign, digits, optional point and digits.
+bool is_decimal_text(std::u16string_view text) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) ++i;
+    size_t digits = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= u'0' && text[i] <= u'9')
+            ++digits;
+        else if (text[i] == u'.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits > 0;
+}
+
+// Scratch texts, reused so that a value costs no allocation here: one for a value read from an
+// odd offset, one for the parsers that want a string.
+std::u16string& aligned_copy() {
+    thread_local std::u16string text;
+    return text;
+}
+std::u16string& parser_copy() {
+    thread_local std::u16string text;
+    return text;
+}
+
+void set_empty(odb_field& field) {
+    static_cast<ole_variant&>(field) = ole_variant();
+}
+} // namespace
+
+std::u16string odb_field::to_wstring() const {
+    TK_TRACE(1, "odb_field::to_wstring");
+    return udb_field::to_wstring();
+}
+
+odb_record::odb_record(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+                       const DBBINDING* bindings) {
+    reserve(columns);
+    read(columns, row, info, bindings, true);
+}
+
+void odb_record::assign(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+                        const DBBINDING* bindings) {
+    TK_ASSERT(size() == columns, "odb_record.cpp");
+    read(columns, row, info, bindings, false);
+}
+
+void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+                      const DBBINDING* bindings, bool fresh) {
+    TK_TRACE(1, "odb_record::ctor");
+    TK_ASSERT(row != nullptr || columns == 0, "odb_record.cpp");
+    TK_ASSERT(bindings != nullptr || columns == 0, "odb_record.cpp");
+    for (DBORDINAL i = 0; i < columns; ++i) {
+        const DBBINDING& b = bindings[i];
+        const DBCOLUMNINFO& column = info[i];
+        if (fresh)
+            append(std::make_unique<odb_field>(std::u16string(column.pwszName ? column.pwszName : u""),
+                                               static_cast<std::int32_t>(column.ulColumnSize),
+                                               ole_variant()));
+        auto& field = static_cast<odb_field&>((*this)[i]);
+        DBSTATUS status;
+        odb_bound_length length;
+        std::memcpy(&status, row + b.obStatus, sizeof status);
+        std::memcpy(&length, row + b.obLength, sizeof length);
+        const unsigned char* value = row + b.obValue;
+        if (status != DBSTATUS_S_OK) {
+            TK_TRACE(1, "Field #%d - FAILED, status code=%08X", static_cast<int>(i), status);
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            set_empty(field);
+            TK_TRACE(1, "\t<NULL>");
+            continue;
+        }
+        TK_TRACE(1, "offset=%d", static_cast<int>(b.obValue));
+        TK_TRACE(1, "type1=%d, type2=%d", column.wType, b.wType);
+        TK_TRACE(1, "Field #%d - OK, length=%d", static_cast<int>(i), static_cast<int>(length));
+        if (column.wType == DBTYPE_BYTES) {
+            TK_TRACE(1, "Processing VT_BLOB");
+            field.set_size(static_cast<std::int32_t>(length));
+            field.attach_binary(length, value);
+            continue;
+        }
+        // Slots start on even offsets unless a column of an odd size came before.
+        size_t chars = length / 2;
+        std::u16string_view text;
+        if (reinterpret_cast<std::uintptr_t>(value) % alignof(char16_t) == 0) {
+            text = std::u16string_view(reinterpret_cast<const char16_t*>(value), chars);
+        } else {
+            std::u16string& copy = aligned_copy();
+            copy.resize(chars);
+            std::memcpy(copy.data(), value, chars * sizeof(char16_t));
+            text = copy;
+        }
+        get_field(column, text, field);
+        TK_WTRACE(1, u"\t%s", std::u16string(text).c_str());
+    }
+}
+
+VARTYPE odb_record::get_vartype(DBTYPE type, int* date_kind) {
+    TK_TRACE(1, "odb_record::get_vartype(%d)", type);
+    const mss_engine* engine = mss_engine::instance();
+    const bool kinds = engine && engine->version() > mss_version_2005 && engine->is_native();
+    if (date_kind) *date_kind = 0;
+    switch (type) {
+    case DBTYPE_I2:
+        return VT_I2;
+    case DBTYPE_I4:
+        return VT_I4;
+    case DBTYPE_R4:
+        return VT_R4;
+    case DBTYPE_R8:
+        return VT_R8;
+    case DBTYPE_CY:
+        return VT_CY;
+    case DBTYPE_DATE:
+        if (date_kind && kinds) *date_kind = 2;
+        return VT_DATE;
+    case DBTYPE_BSTR:
+    case DBTYPE_GUID:
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+        return VT_BSTR;
+    case DBTYPE_BOOL:
+        return VT_BOOL;
+    case DBTYPE_DECIMAL:
+    case DBTYPE_NUMERIC:
+        return VT_DECIMAL;
+    case DBTYPE_I1:
+        return VT_I1;
+    case DBTYPE_UI1:
+        return VT_UI1;
+    case DBTYPE_UI2:
+        return VT_UI2;
+    case DBTYPE_UI4:
+        return VT_UI4;
+    case DBTYPE_I8:
+        return VT_I8;
+    case DBTYPE_UI8:
+        return VT_UI8;
+    // A date column's values are dates: parsed from their text, they print without a time.
+    case DBTYPE_DBDATE:
+        if (date_kind && kinds) *date_kind = 2;
+        return VT_DATE;
+    case DBTYPE_DBTIME2:
+        if (date_kind && kinds) *date_kind = 3;
+        return VT_DATE;
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+        return VT_DATE;
+    default:
+        return VT_BLOB;
+    }
+}
+
+void odb_record::get_field(const DBCOLUMNINFO& column, std::u16string_view text, odb_field& field) {
+    TK_WTRACE(1, u"odb_record::get_field(%s)", std::u16string(text).c_str());
+    const VARTYPE vt = get_vartype(column.wType);
+    field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+    if (text.empty()) {
+        if (vt == VT_BSTR)
+            field.attach_wstring(text);
+        else
+            set_empty(field);
+        return;
+    }
+    if (column.wType == DBTYPE_DATE || column.wType == DBTYPE_DBTIMESTAMP || column.wType == DBTYPE_DBDATE) {
+        std::u16string& copy = parser_copy();
+        copy.assign(text);
+        static_cast<ole_variant&>(field) = ole_date(copy).to_variant();
+        return;
+    }
+    field.from_wstring(text, vt);
+    // A decimal beyond the platform decimal (numeric(38) holds more digits than it) keeps its
+    // exact text rather than arriving empty.
+    if (vt == VT_DECIMAL && field.vt() == VT_EMPTY && is_decimal_text(text)) field.attach_wstring(text);
+}
