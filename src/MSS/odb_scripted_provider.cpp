@@ -197,6 +197,7 @@ public:
         if (bad) return state::refuse(DB_E_ERRORSOCCURRED, u"Bad binding");
         HACCESSOR handle = ++m_next_accessor;
         m_accessors[handle] = std::vector<DBBINDING>(rgBindings, rgBindings + cBindings);
+        *phAccessor = handle;
         std::lock_guard<std::mutex> guard(m_state->lock);
         ++m_state->live_accessors;
         odb_clear_error();
