@@ -229,7 +229,6 @@ HRESULT decimal_from_number(const number& x, DECIMAL* out) {
             out->Lo64 = std::uint64_t(magnitude);
             return S_OK;
         }
-        if (x.exp10 + scale >= 0) break;
     }
     return DISP_E_OVERFLOW;
 }
@@ -383,6 +382,33 @@ HRESULT change_type(VARIANT& out, const VARIANT* source, VARTYPE vt) {
     if (vt == VT_EMPTY) return S_OK;
     if (source->vt == VT_NULL) return vt == VT_NULL ? (out.vt = VT_NULL, S_OK) : DISP_E_TYPEMISMATCH;
     if (vt == VT_NULL) return DISP_E_TYPEMISMATCH;
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DECIMAL:
+    case VT_DATE:
+    case VT_BOOL:
+    case VT_BSTR:
+        break;
+    case VT_ERROR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_VARIANT:
+        return DISP_E_TYPEMISMATCH;
+    default:
+        return DISP_E_BADVARTYPE;
+    }
     if (vt == VT_BSTR) {
         std::u16string text;
         switch (source->vt) {
