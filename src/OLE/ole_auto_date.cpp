@@ -105,6 +105,10 @@ int month_from_name(const std::string& word) {
     return 0;
 }
 
+bool is_marker(const std::string& word) {
+    return word == "am" || word == "pm" || word == "a" || word == "p";
+}
+
 long widen_year(const token& t) {
     if (t.digits > 2) return t.value;
     long century_max = two_digit_year_max % 100;
@@ -136,9 +140,9 @@ HRESULT parse_date(const OLECHAR* text, DATE* out) {
         const token& t = tokens[i];
         if (t.kind == token::separator) continue;
         if (t.kind == token::word) {
-            if (t.text == "am" || t.text == "pm") {
+            if (is_marker(t.text)) {
                 if (am || pm) return DISP_E_TYPEMISMATCH;
-                (t.text == "am" ? am : pm) = true;
+                (t.text[0] == 'a' ? am : pm) = true;
                 continue;
             }
             int m = month_from_name(t.text);
@@ -166,7 +170,7 @@ HRESULT parse_date(const OLECHAR* text, DATE* out) {
         size_t next = i + 1;
         while (is_sep(next, ' ')) ++next;
         if (!has_time && next < tokens.size() && tokens[next].kind == token::word &&
-            (tokens[next].text == "am" || tokens[next].text == "pm")) {
+            is_marker(tokens[next].text)) {
             has_time = true;
             hour = t.value;
             continue;
@@ -227,8 +231,8 @@ HRESULT parse_date(const OLECHAR* text, DATE* out) {
     if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > long(days_in_month(year, unsigned(month))))
         return DISP_E_TYPEMISMATCH;
-    if (am || pm) {
-        if (hour < 1 || hour > 12) return DISP_E_TYPEMISMATCH;
+    // A marker after an hour above 12 is ignored; 0 and 12 AM are midnight, 0 and 12 PM noon.
+    if ((am || pm) && hour <= 12) {
         if (hour == 12) hour = 0;
         if (pm) hour += 12;
     }
@@ -240,7 +244,8 @@ HRESULT parse_date(const OLECHAR* text, DATE* out) {
 } // namespace
 
 HRESULT VarDateFromStr(const OLECHAR* text, LCID, std::uint32_t, DATE* out) {
-    if (!text || !out) return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
+    if (!text) return DISP_E_TYPEMISMATCH;
     return parse_date(text, out);
 }
 

@@ -380,8 +380,11 @@ std::u16string_view trimmed(std::u16string_view text) {
 // The converted value into `out` (already cleared to VT_EMPTY); `source` is untouched.
 HRESULT change_type(VARIANT& out, const VARIANT* source, VARTYPE vt) {
     if (vt == VT_EMPTY) return S_OK;
-    if (source->vt == VT_NULL) return vt == VT_NULL ? (out.vt = VT_NULL, S_OK) : DISP_E_TYPEMISMATCH;
-    if (vt == VT_NULL) return DISP_E_TYPEMISMATCH;
+    if (vt == VT_NULL) {
+        out.vt = VT_NULL;
+        return S_OK;
+    }
+    if (source->vt == VT_NULL) return DISP_E_TYPEMISMATCH;
     switch (vt) {
     case VT_I1:
     case VT_UI1:
@@ -572,21 +575,24 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, std::uint16_t, V
 }
 
 HRESULT VarCyFromStr(const OLECHAR* text, LCID, std::uint32_t, CY* out) {
-    if (!text || !out) return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
+    if (!text) return DISP_E_TYPEMISMATCH;
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
     return cy_from_number(x, out);
 }
 
 HRESULT VarDecFromStr(const OLECHAR* text, LCID, std::uint32_t, DECIMAL* out) {
-    if (!text || !out) return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
+    if (!text) return DISP_E_TYPEMISMATCH;
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
     return decimal_from_number(x, out);
 }
 
 HRESULT VarR8FromStr(const OLECHAR* text, LCID, std::uint32_t, double* out) {
-    if (!text || !out) return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
+    if (!text) return DISP_E_TYPEMISMATCH;
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
     return double_from_number(x, out);
@@ -682,7 +688,13 @@ HRESULT VarDecFromUI8(std::uint64_t value, DECIMAL* out) {
 
 HRESULT VarDecFromCy(CY value, DECIMAL* out) {
     if (!out) return E_INVALIDARG;
-    return decimal_from_number(number_from_cy(value), out);
+    // Always four decimals, as the currency holds them.
+    u128 magnitude = magnitude_of(value.int64);
+    *out = DECIMAL{};
+    out->scale = 4;
+    out->sign = value.int64 < 0 ? DECIMAL_NEG : 0;
+    out->Lo64 = std::uint64_t(magnitude);
+    return S_OK;
 }
 
 HRESULT VarCyFromDec(const DECIMAL* value, CY* out) {

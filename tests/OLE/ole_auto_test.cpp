@@ -201,8 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       change_case{"True", VT_BOOL, S_OK}, change_case{"yes", VT_BOOL, DISP_E_TYPEMISMATCH},
                       change_case{"12/31/2005", VT_DATE, S_OK}, change_case{"1e39", VT_R4, DISP_E_OVERFLOW},
                       change_case{"1e308", VT_R8, S_OK}, change_case{"x", VT_EMPTY, S_OK},
-                      change_case{"x", VT_NULL, DISP_E_TYPEMISMATCH},
-                      change_case{"x", VT_ERROR, DISP_E_TYPEMISMATCH},
+                      change_case{"x", VT_NULL, S_OK}, change_case{"x", VT_ERROR, DISP_E_TYPEMISMATCH},
                       change_case{"5", VT_BLOB_OBJECT, DISP_E_BADVARTYPE}, change_case{"x", VT_BSTR, S_OK}));
 
 TEST(auto_change_type_values, converts_values_exactly) {
@@ -310,14 +309,19 @@ TEST(auto_dates, english_parser_accepts) {
     EXPECT_EQ(date_of(u"3 PM"), 0.625);
     EXPECT_EQ(date_of(u"12:00 AM"), 0.0);
     EXPECT_EQ(date_of(u"12:00:00 PM"), 0.5);
+    EXPECT_EQ(date_of(u"00:00 p"), 0.5);
+    EXPECT_EQ(date_of(u"13:00 AM"), date_of(u"13:00"));
+    EXPECT_EQ(date_of(u"2 Jan 1970"), 25570.0);
+    EXPECT_EQ(date_of(u"2-Jan-1970"), 25570.0);
+    EXPECT_EQ(date_of(u"1 2 1970"), 25570.0);
     EXPECT_EQ(date_of(u"1753-01-01 06:00:00"), -53688.25);
 }
 
 TEST(auto_dates, english_parser_rejects) {
     for (const char16_t* text :
          {u"", u"hello", u"2005-12-31T10:00:00", u"12/31/2005 10:00:00.5", u"February 30, 2005",
-          u"13/13/2005", u"0099-01-01", u"25:00", u"13:00 PM", u"AM", u"12/31/2005 +", u"1/2/3/4",
-          u"Dec Jan 5", u"12:30:15.250", u"12345678901"}) {
+          u"13/13/2005", u"0099-01-01", u"25:00", u"AM", u"12/31/2005 +", u"1/2/3/4", u"Dec Jan 5",
+          u"12:30:15.250", u"12345678901"}) {
         DATE d = 0;
         std::u16string wide(text);
         EXPECT_TRUE(FAILED(VarDateFromStr(text, LCID_ENGLISH_US, 0, &d)))
@@ -332,6 +336,15 @@ TEST(auto_dates, date_to_text) {
     SysFreeString(b);
     ASSERT_EQ(VarBstrFromDate(38717.0, LCID_ENGLISH_US, 0, &b), S_OK);
     EXPECT_EQ(bstr_text(b), u"12/31/2005");
+    SysFreeString(b);
+    ASSERT_EQ(VarBstrFromDate(3.34, LCID_ENGLISH_US, 0, &b), S_OK);
+    EXPECT_EQ(bstr_text(b), u"1/2/1900 8:09:36 AM");
+    SysFreeString(b);
+    ASSERT_EQ(VarBstrFromDate(-657434.0, LCID_ENGLISH_US, 0, &b), S_OK);
+    EXPECT_EQ(bstr_text(b), u"1/1/100");
+    SysFreeString(b);
+    ASSERT_EQ(VarBstrFromDate(0.0, LCID_ENGLISH_US, 0, &b), S_OK);
+    EXPECT_EQ(bstr_text(b), u"12:00:00 AM");
     SysFreeString(b);
     ASSERT_EQ(VarBstrFromDate(0.5, LCID_ENGLISH_US, 0, &b), S_OK);
     EXPECT_EQ(bstr_text(b), u"12:00:00 PM");
