@@ -136,15 +136,29 @@ void csv_file::close() {
 void csv_file::write_csv_field(std::string_view text) {
     TK_TRACE(1, "csv_file::write_csv_field(%.*s)", static_cast<int>(text.size()), text.data());
     // A line break inside a field needs quotes too, or every reader would see two records.
-    char specials[] = {m_delim, '"', '\r', '\n'};
-    if (text.find_first_of(std::string_view(specials, sizeof specials)) == std::string_view::npos) {
+    // A plain loop: find_first_of runs memchr once per byte of the text.
+    const char delim = m_delim;
+    bool quote = false;
+    for (char c : text) {
+        if (c == delim || c == '"' || c == '\r' || c == '\n') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
         m_line.append(text);
         return;
     }
     m_line += '"';
-    for (char c : text) {
-        if (c == '"') m_line += '"';
-        m_line += c;
+    for (size_t from = 0;;) {
+        size_t at = text.find('"', from);
+        if (at == std::string_view::npos) {
+            m_line.append(text.substr(from));
+            break;
+        }
+        m_line.append(text.substr(from, at + 1 - from));
+        m_line += '"';
+        from = at + 1;
     }
     m_line += '"';
 }
@@ -163,7 +177,11 @@ void csv_file::append_value(const udb_field& value) {
         }
     }
     m_text.clear();
-    append_utf8(m_text, value.to_wstring());
+    // Straight from the value, without the wide copy: a string is the only non-ASCII form.
+    if (type == VT_BSTR)
+        append_utf8(m_text, value.get_bstr());
+    else
+        value.append_string(m_text);
     write_csv_field(m_text);
 }
 

@@ -16,7 +16,8 @@ public:
     csv_file(const std::u16string& file_name, char delim);
     ~csv_file() override;
 
-    // One line per record, written and flushed as a whole; a failed write raises.
+    // One line per record, written and flushed as a whole; a failed write raises. Each value is
+    // written from its own text form (ole_variant's), without the wide copy to_wstring makes.
     void append_record(const udb_record& record) override;
     // Closes the file and reports a failure to do so; the destructor closes silently.
     void close();
