@@ -31,6 +31,7 @@ struct destination {
         write_file(dir.file("orders.csv"), "old orders\r\n");
         write_file(dir.file("Customers.csv"), "old customers\r\n");
         write_file(dir.file("notes.txt"), "notes");
+        write_file(dir.file("\xD0\x97\xD0\x90\xD0\x9A\xD0\x90\xD0\x97\xD0\xAB.Csv"), "old"); // ЗАКАЗЫ.Csv
         ::mkdir(dir.file("x.csv").c_str(), 0755);
         write_file(dir.file("x.csv/inner.csv"), "inner");
     }
@@ -56,7 +57,8 @@ TEST(csv_engine, lists_regular_csv_files_once_per_base_name) {
     csv_engine engine(d.folder());
     std::vector<std::u16string> tables = engine.tables();
     std::sort(tables.begin(), tables.end());
-    EXPECT_EQ(tables, (std::vector<std::u16string>{u"customers", u"orders"}));
+    EXPECT_EQ(tables, (std::vector<std::u16string>{u"customers", u"orders", u"заказы"}));
+    EXPECT_TRUE(engine.is_table_exist(u"Заказы"));
     EXPECT_TRUE(engine.is_table_exist(u"ORDERS"));
     EXPECT_TRUE(engine.is_table_exist(u"orders"));
     EXPECT_TRUE(engine.is_table_exist(u"Customers"));
@@ -89,6 +91,7 @@ TEST(csv_engine, mode_0_deletes_every_table_file_and_nothing_else) {
     EXPECT_FALSE(d.has("Orders.CSV"));
     EXPECT_FALSE(d.has("orders.csv"));
     EXPECT_FALSE(d.has("Customers.csv"));
+    EXPECT_FALSE(d.has("\xD0\x97\xD0\x90\xD0\x9A\xD0\x90\xD0\x97\xD0\xAB.Csv"));
     EXPECT_TRUE(d.has("notes.txt"));
     EXPECT_TRUE(d.has("x.csv/inner.csv"));
 }

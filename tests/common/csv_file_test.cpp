@@ -162,6 +162,8 @@ TEST(csv_file, header_is_in_the_narrow_encoding_and_values_in_utf8) {
         csv_file file(tk_utf8_to_wstring(dir.file("l.csv")), ',', {u"Café", u"Ж"});
         append(file, {text(u"Café"), text(u"Ж")});
     }
+    // A file name the encoding cannot spell is refused rather than written under a near name.
+    EXPECT_THROW(csv_file(tk_utf8_to_wstring(dir.file("\xD0\x96.csv")), ','), tk_exception);
     std::setlocale(LC_CTYPE, "C");
     tk_reset_ansi_codeset();
     EXPECT_EQ(read_file(dir.file("l.csv")), "Caf\xE9,?\r\nCaf\xC3\xA9,\xD0\x96\r\n");
