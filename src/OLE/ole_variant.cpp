@@ -377,9 +377,26 @@ std::u16string ole_variant::to_wstring() const {
         std::u16string_view text(var.bstrVal, SysStringLen(var.bstrVal));
         return std::u16string(text.substr(0, text.find(u'\0')));
     }
-    std::string text;
+    if (var.vt == byte_array) {
+        // Straight to wide text: a large array is not held twice.
+        std::span<const unsigned char> bytes = get_binary();
+        if (bytes.empty() || var.parray->cDims != 1) return {};
+        TK_TRACE(1, "ole_variant::to_string (vt=%08X)", unsigned(var.vt));
+        TK_TRACE(1, "Converting VT_ARRAY");
+        static const char16_t digits[] = u"0123456789ABCDEF";
+        std::u16string out(2 + 2 * bytes.size(), u'0');
+        out[1] = u'x';
+        char16_t* p = out.data() + 2;
+        for (unsigned char b : bytes) {
+            *p++ = digits[b >> 4];
+            *p++ = digits[b & 15];
+        }
+        return out;
+    }
+    // Every other form is ASCII; a reused buffer keeps numbers free of a second allocation.
+    thread_local std::string text;
+    text.clear();
     append_string(text);
-    // Every form but a string's is ASCII.
     return std::u16string(text.begin(), text.end());
 }
 
