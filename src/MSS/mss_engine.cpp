@@ -1,5 +1,7 @@
 #include "MSS/mss_engine.hpp"
 
+#include "MSS/mss_sql_text.hpp"
+
 #include "MSS/mss_database.hpp"
 #include "MSS/mss_split_tab_name.hpp"
 #include "MSS/odb_command.hpp"
@@ -192,8 +194,9 @@ std::u16string mss_engine::get_safe_tname(const std::u16string& name) const {
     }
     if (!split) table = name;
     std::u16string prefix = u"[dbo].";
-    if (!m_user.empty() && !m_b_as_dbo && !tk_equal_nocase(m_user, u"sa")) prefix = u"[" + m_user + u"].";
-    std::u16string result = prefix + u"[" + table + u"]";
+    if (!m_user.empty() && !m_b_as_dbo && !tk_equal_nocase(m_user, u"sa"))
+        prefix = u"[" + mss_escape_bracketed(m_user) + u"].";
+    std::u16string result = prefix + u"[" + mss_escape_bracketed(table) + u"]";
     TK_WTRACE(1, u"result=%s", result.c_str());
     return result;
 }

@@ -19,6 +19,25 @@ protected:
     mss_engine_fixture() {
         provider.add_class(CLSID_SQLNCLI11);
         set_version(version_2008r2);
+        // What opening a database reads of its catalog: nothing, for every owner used here.
+        for (const char16_t* owner : {u"dbo", u"clerk"}) {
+            std::u16string o = owner;
+            provider.add_command(u"exec sp_tables @table_owner='" + o + u"', @table_type=\"'TABLE'\"",
+                                 text_rows(u"", {}));
+            provider.add_command(
+                u"select table_name, column_name, data_type from INFORMATION_SCHEMA.COLUMNS where "
+                u"table_schema='" +
+                    o +
+                    u"' and table_name not in "
+                    u"('sysalternates','sysconstraints','syssegments')",
+                text_rows(u"", {}));
+            provider.add_command(u"select table_name, view_definition from information_schema.views where "
+                                 u"table_schema='" +
+                                     o +
+                                     u"' and table_name not in "
+                                     u"('sysalternates','sysconstraints','syssegments')",
+                                 text_rows(u"", {}));
+        }
     }
     void set_version(const std::u16string& text) {
         provider.add_command(u"SELECT @@VERSION", text_rows(u"", {text}));
@@ -215,7 +234,10 @@ TEST_F(mss_engine_fixture, table_names_get_their_owner) {
     EXPECT_EQ(engine.get_safe_tname(u"[sales].[orders]"), u"[sales].[orders]");
     EXPECT_EQ(engine.get_safe_tname(u"[orders]"), u"[dbo].[orders]");
     EXPECT_EQ(engine.get_safe_tname(u"orders"), u"[dbo].[orders]");
-    EXPECT_EQ(engine.get_safe_tname(u"[]"), u"[dbo].[[]]");
+    // Not a bracketed name: the whole text is the table, its ']' escaped.
+    EXPECT_EQ(engine.get_safe_tname(u"[]"), u"[dbo].[[]]]");
+    EXPECT_EQ(engine.get_safe_tname(u"[a]]b]"), u"[dbo].[a]]b]");
+    EXPECT_EQ(engine.get_safe_tname(u"a]b"), u"[dbo].[a]]b]");
 
     engine.connect(u"srv", u"clerk", u"pw", true);
     EXPECT_EQ(engine.get_safe_tname(u"orders"), u"[clerk].[orders]");

@@ -5,8 +5,9 @@
 TEST(mss_sql_text, names_are_escaped_for_brackets_quotes_and_patterns) {
     EXPECT_EQ(mss_escape_bracketed(u"a]b]]"), u"a]]b]]]]");
     EXPECT_EQ(mss_escape_literal(u"O'Brien"), u"O''Brien");
-    EXPECT_EQ(mss_escape_pattern(u"order_1"), u"order[_]1");
-    EXPECT_EQ(mss_escape_pattern(u"100%[x]"), u"100[%][[]x]]");
+    // Spliced inside brackets: the pattern's own ']' are doubled too.
+    EXPECT_EQ(mss_escape_pattern(u"order_1"), u"order[_]]1");
+    EXPECT_EQ(mss_escape_pattern(u"100%[x]"), u"100[%]][[]]x]]");
 }
 
 TEST(mss_normalize_view, every_step_of_the_definition) {
