@@ -61,7 +61,11 @@ ole_date::ole_date(const std::string& text) {
 }
 
 ole_date::ole_date(const std::u16string& text) {
-    std::string narrow = tk_to_ansi_lossy(text);
+    // Provider texts are ASCII: skip the code-page conversion for them.
+    bool ascii = true;
+    for (char16_t c : text)
+        if (c >= 0x80) ascii = false;
+    std::string narrow = ascii ? std::string(text.begin(), text.end()) : tk_to_ansi_lossy(text);
     TK_TRACE(1, "ole_date::ole_date('%s')", narrow.c_str());
     parse(std::move(narrow));
 }

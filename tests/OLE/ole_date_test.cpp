@@ -145,6 +145,11 @@ TEST(date_value, from_variant) {
     EXPECT_THROW(ole_date{v}, tk_mail_assertion);
 }
 
+TEST(date_value, wide_text_beyond_ascii_is_narrowed_first) {
+    EXPECT_EQ(ole_date(std::u16string(u"31.12.2005 \u00e9t\u00e9")).to_string(), "2005-12-31");
+    EXPECT_FALSE(ole_date(std::u16string(u"\u65e5\u4ed8\u65e5\u4ed8\u65e5")).is_valid());
+}
+
 TEST(date_value, to_variant_round_trips) {
     for (const char* text : {"2005-12-31 23:59:59", "1753-01-01", "0001-01-01", "0000-00-00 15:15:00"}) {
         ole_date date(text);
