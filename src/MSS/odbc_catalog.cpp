@@ -94,8 +94,9 @@ SQLSMALLINT length(const std::optional<std::vector<SQLWCHAR>>& text) {
     return text ? SQL_NTS : 0;
 }
 
-// Restrictions match exactly, ODBC arguments are patterns: with SQL_ATTR_METADATA_ID set, '_'
-// and '%' in a name match only themselves. A driver without the attribute gets them escaped.
+// Restrictions match exactly, SQLTables' arguments are patterns. SQL_ATTR_METADATA_ID makes '_'
+// and '%' match only themselves, but it also makes an absent argument (any schema, any table) an
+// error, so it is used only when every name is given; otherwise the wildcards are escaped.
 bool exact_arguments(const odbc_handle& statement) {
     return SQL_SUCCEEDED(SQLSetStmtAttr(statement.get(), SQL_ATTR_METADATA_ID,
                                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TRUE)), 0));
@@ -153,7 +154,7 @@ std::unique_ptr<odbc_memory_result> tables(const std::shared_ptr<odbc_pool>& poo
                                            const std::vector<restriction>& r) {
     restriction catalog = at(r, 0), schema = at(r, 1), name = at(r, 2), type = at(r, 3);
     rows source = read_all(pool, [&](const odbc_handle& h) {
-        bool exact = exact_arguments(h);
+        bool exact = catalog && schema && name && exact_arguments(h);
         auto c = catalog ? std::optional(argument(*catalog)) : std::nullopt;
         auto s = pattern_argument(exact, schema);
         auto n = pattern_argument(exact, name);
@@ -183,8 +184,8 @@ std::unique_ptr<odbc_memory_result> tables(const std::shared_ptr<odbc_pool>& poo
                                                 std::move(out));
 }
 
-// SQLPrimaryKeys, SQLForeignKeys and SQLStatistics take ordinary arguments, and the table name is
-// required; without one there is nothing to ask.
+// SQLPrimaryKeys, SQLForeignKeys and SQLStatistics take ordinary arguments, matched literally; the
+// table name is required, without one there is nothing to ask.
 void require_table(const restriction& table, const char* schema_name) {
     if (!table)
         throw odbc_error(DB_E_NOTSUPPORTED, tk_utf8_to_wstring_lossy(schema_name) +
@@ -194,8 +195,6 @@ void require_table(const restriction& table, const char* schema_name) {
 rows primary_key_rows(const std::shared_ptr<odbc_pool>& pool, const restriction& catalog,
                       const restriction& schema, const restriction& table) {
     return read_all(pool, [&](const odbc_handle& h) {
-        bool exact = exact_arguments(h);
-        (void)exact;
         auto c = catalog ? std::optional(argument(*catalog)) : std::nullopt;
         auto s = schema ? std::optional(argument(*schema)) : std::nullopt;
         auto t = argument(*table);
@@ -257,7 +256,6 @@ std::unique_ptr<odbc_memory_result> foreign_keys(const std::shared_ptr<odbc_pool
     restriction fk_catalog = at(r, 3), fk_schema = at(r, 4), fk_table = at(r, 5);
     if (!pk_table && !fk_table) require_table(pk_table, "FOREIGN_KEYS");
     rows source = read_all(pool, [&](const odbc_handle& h) {
-        exact_arguments(h);
         auto arg = [](const restriction& v) { return v ? std::optional(argument(*v)) : std::nullopt; };
         auto pc = arg(pk_catalog), ps = arg(pk_schema), pt = arg(pk_table);
         auto fc = arg(fk_catalog), fs = arg(fk_schema), ft = arg(fk_table);
@@ -312,7 +310,6 @@ std::unique_ptr<odbc_memory_result> indexes(const std::shared_ptr<odbc_pool>& po
         }
     }
     rows source = read_all(pool, [&](const odbc_handle& h) {
-        exact_arguments(h);
         auto c = catalog ? std::optional(argument(*catalog)) : std::nullopt;
         auto s = schema ? std::optional(argument(*schema)) : std::nullopt;
         auto t = argument(*table);

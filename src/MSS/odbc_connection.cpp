@@ -67,6 +67,16 @@ bool odbc_driver_loadable(std::u16string_view driver_name) {
     std::string library = driver_library(*env, driver_name);
     if (library.empty()) return false;
     void* module = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (!module && library.find('/') == std::string::npos) {
+        // Like the driver manager, look for a bare library name in its own drivers' folder too
+        // (Debian's: "odbc" beside libodbc).
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&SQLAllocHandle), &info) && info.dli_fname) {
+            std::string folder = info.dli_fname;
+            folder.erase(folder.rfind('/') + 1);
+            module = dlopen((folder + "odbc/" + library).c_str(), RTLD_LAZY | RTLD_LOCAL);
+        }
+    }
     TK_TRACE(1, "ODBC driver '%s' library '%s': %s", tk_to_utf8(driver_name).c_str(), library.c_str(),
              module ? "loads" : dlerror());
     if (!module) return false;
