@@ -344,6 +344,10 @@ cell read_param_value(reader& r) {
         (void)maxlen;
         unsigned len = r.u8();
         if (len == 0) return cell{};
+        bool sized = (type == 0x26 || type == 0x68) ? (len == 1 || len == 2 || len == 4 || len == 8)
+                     : type == 0x6D || type == 0x6E || type == 0x6F ? (len == 4 || len == 8)
+                                                                    : len == 16;
+        if (!sized) throw protocol_error("bad parameter length");
         std::string b = r.bytes(len);
         if (type == 0x26 || type == 0x68) {
             int64_t v = 0;
@@ -427,6 +431,7 @@ cell read_param_value(reader& r) {
         (void)prec;
         unsigned len = r.u8();
         if (len == 0) return cell{};
+        if (len > 17) throw protocol_error("bad decimal parameter");
         unsigned sign = r.u8();
         std::string mag = r.bytes(len - 1);
         unsigned __int128 m = 0;

@@ -222,6 +222,8 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
         std::string piece = t.raw;
         if (t.k == sql_token::kind::nstring) {
             piece = quote_literal(t.text);
+        } else if (t.k == sql_token::kind::quoted_ident) {
+            piece = quote_ident(t.text); // SQLite does not undouble ]] inside brackets
         } else if (t.k == sql_token::kind::hex) {
             piece = "X'" + (t.text.size() % 2 ? "0" + t.text : t.text) + "'";
         } else if (t.k == sql_token::kind::number && quote_decimals &&
