@@ -656,15 +656,20 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
     }
     case VT_CY:
     case VT_DECIMAL: {
-        TK_TRACE(1, type == VT_CY ? "GOT VT_CY" : "GOT VT_DECIMAL");
+        if (type == VT_CY)
+            TK_TRACE(1, "GOT VT_CY");
+        else
+            TK_TRACE(1, "GOT VT_DECIMAL");
         std::u16string number = widen(text);
         for (char16_t& c : number)
             if (c == u',') c = u'.';
         HRESULT hr = type == VT_CY ? VarCyFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.cyVal)
                                    : VarDecFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.decVal);
         if (FAILED(hr)) {
-            TK_TRACE(3, type == VT_CY ? "VarCyFromStr failed: %08X" : "VarDecFromStr failed: %08X",
-                     unsigned(hr));
+            if (type == VT_CY)
+                TK_TRACE(3, "VarCyFromStr failed: %08X", unsigned(hr));
+            else
+                TK_TRACE(3, "VarDecFromStr failed: %08X", unsigned(hr));
             VariantInit(&var);
             return *this;
         }
