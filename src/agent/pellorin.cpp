@@ -1,3 +1,4 @@
+#include "MSS/odbc_provider.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_log.hpp"
 #include "agent/agent_cmdline.hpp"
@@ -9,6 +10,7 @@
 
 int pellorin_main(int argc, const char* const* argv) {
     std::setlocale(LC_CTYPE, "");
+    odbc_install_provider();
     tk_log log(nullptr, false, 3, false);
     error_handler handler;
     drelk_converter converter;
@@ -17,11 +19,16 @@ int pellorin_main(int argc, const char* const* argv) {
         // A profile may carry values the command line would have refused.
         if (converter.mode() < 0 || converter.mode() > 2) agent_fatal("Invalid merge/overwrite mode");
         if (converter.delimiter() < 0 || converter.delimiter() > 2) agent_fatal("Invalid CSV delimiter");
-        // Connecting, preparing the destination and the run are not built yet: say so rather
-        // than report a conversion that did not happen.
-        agent_fatal("The conversion is not available in this build: nothing was exported.");
+        converter.set_console(true);
+        converter.connect_mssql_server();
+        converter.check_dest();
+        converter();
+        // A run that failed as a whole has been reported; a script must not see success.
+        if (converter.run_failed()) return -1;
     } catch (const tk_exception& e) {
+        // Connecting or preparing the destination failed: reported, and nothing was exported.
         handler.handle(e, false);
+        return -1;
     } catch (const std::exception& e) {
         agent_fatal(e.what());
     }

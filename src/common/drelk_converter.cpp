@@ -1,5 +1,7 @@
 #include "common/drelk_converter.hpp"
 
+#include "MSS/mss_engine.hpp"
+
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -19,9 +21,16 @@ char drelk_converter::delimiter_char(int code) {
     return delimiters[code];
 }
 
-void drelk_converter::operator()() {
-    TK_TRACE(2, "drelk_converter::operator()");
-    throw tk_exception("The conversion is not available in this build.", 1);
+mssql_converter_impl::mssql_converter_impl() : m_engine(std::make_unique<mss_engine>(true)) {}
+
+mssql_converter_impl::~mssql_converter_impl() = default;
+
+bool mssql_converter_impl::as_dbo() const {
+    return m_engine->as_dbo();
+}
+
+void mssql_converter_impl::set_as_dbo(bool on) {
+    m_engine->set_as_dbo(on);
 }
 
 bool mssql_converter_impl::load_profile(const udb_profile& profile) {

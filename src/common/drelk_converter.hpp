@@ -4,11 +4,27 @@
 #include "UDB/udb_converter.hpp"
 #include "UDB/udb_profile.hpp"
 
+#include <memory>
 #include <string>
+#include <vector>
 
-// The MS SQL half of the converter: how to reach the server.
+class csv_engine;
+class csv_file;
+class csv_validator;
+class mss_database;
+class mss_engine;
+class mss_table;
+
+// The MS SQL half of the converter: how to reach the server. It owns the server engine.
 class mssql_converter_impl {
 public:
+    mssql_converter_impl();
+    virtual ~mssql_converter_impl();
+
+    // Connects the engine with the stored host and login; failures raise.
+    bool connect_mssql_server();
+    mss_engine& engine() { return *m_engine; }
+
     bool windows_auth() const { return m_windows_auth; }
     void set_windows_auth(bool on) { m_windows_auth = on; }
     const std::u16string& host() const { return m_host; }
@@ -18,15 +34,15 @@ public:
     const std::u16string& password() const { return m_password; }
     void set_password(const std::u16string& password) { m_password = password; }
 
-    // Connect as the database owner; held by the server engine once there is one.
-    virtual bool as_dbo() const { return m_as_dbo; }
-    virtual void set_as_dbo(bool on) { m_as_dbo = on; }
+    // Connect as the database owner, kept by the server engine.
+    bool as_dbo() const;
+    void set_as_dbo(bool on);
 
     bool load_profile(const udb_profile& profile);
     void store_profile(udb_profile& profile) const;
 
 protected:
-    bool m_as_dbo = false;
+    std::unique_ptr<mss_engine> m_engine;
     bool m_windows_auth = false;
     std::u16string m_host;
     std::u16string m_user;
@@ -44,7 +60,19 @@ public:
     drelk_converter();
     ~drelk_converter() override;
 
+    // Runs the conversion of the whole selection; everything it reports goes through the error
+    // handler. run_failed() tells whether the run as a whole failed.
     void operator()() override;
+    bool run_failed() const { return m_run_failed; }
+    // Prepares the destination folder: emptied in mode 0, created when missing.
+    void check_dest();
+    // Every table of the source database, as the catalog lists them.
+    void get_all_tables(std::vector<std::u16string>& names);
+    // True when the statement runs on the source database.
+    bool test_query(const std::u16string& text);
+    // The console agent's behaviour: every table when nothing is selected, missing tables
+    // reported on the console, progress lines.
+    void set_console(bool on) { m_console = on; }
 
     bool load_all(const udb_profile& profile) override;
     void store_all(udb_profile& profile) const override;
@@ -61,7 +89,17 @@ public:
     void set_blob_to_text(bool on) { m_blob_to_text = on; }
 
 protected:
+    // A failure outside the per-table steps; the console writes it on standard error.
+    virtual void report_run_failure(const std::string& text);
+
+    bool m_console = false;
+    bool m_run_failed = false;
     bool m_blob_to_text = false;
     bool m_include_fnames = true;
     int m_delimiter = 1;
+
+private:
+    void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
+                       const std::u16string& name, const std::u16string& text);
+    void convert_records(mss_table& source, csv_file& writer, const std::u16string& name);
 };

@@ -88,11 +88,14 @@ TEST(pellorin_checks, invalid_values_give_their_messages_and_silent_hides_them) 
     EXPECT_EQ(r.err, "Invalid merge/overwrite mode\n");
 }
 
-TEST(pellorin_checks, valid_options_never_report_work_not_done_as_success) {
+TEST(pellorin_checks, a_server_that_cannot_be_reached_fails_the_job) {
     temp_dir dir;
-    process_result r = pellorin({"--dest=" + dir.path(), "--src=db", "--mode=2", "--n_delim=0", "--tab_def"});
+    // Port 1 on the loopback: nothing listens there.
+    process_result r =
+        pellorin({"--dest=" + dir.path(), "--src=db", "--host=127.0.0.1,1", "--user=u", "--pswd=p"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.out.rfind("Error:\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(pellorin_logfile, missing_folder_is_reported_on_stdout_and_creates_nothing) {

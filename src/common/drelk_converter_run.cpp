@@ -1,0 +1,182 @@
+#include "common/drelk_converter.hpp"
+
+#include "MSS/mss_database.hpp"
+#include "MSS/mss_engine.hpp"
+#include "MSS/mss_table.hpp"
+#include "TK/error_handler.hpp"
+#include "TK/tk_exception.hpp"
+#include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
+#include "UDB/csv_validator.hpp"
+#include "common/csv_engine.hpp"
+#include "common/csv_file.hpp"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+// Console text: '?' may stand for a character the locale cannot show.
+std::string shown(const std::u16string& text) {
+    return tk_to_ansi_lossy(text);
+}
+
+void set_context(const std::string& context) {
+    if (error_handler* handler = error_handler::instance()) handler->set_context(context);
+}
+
+void report(const tk_exception& e, bool run_ending) {
+    if (error_handler* handler = error_handler::instance()) handler->handle(e, run_ending);
+}
+} // namespace
+
+bool mssql_converter_impl::connect_mssql_server() {
+    TK_TRACE(1, "mssql_converter_impl::connect_mssql_server");
+    if (m_windows_auth)
+        engine().connect(m_host, true);
+    else
+        engine().connect(m_host, m_user, m_password, true);
+    return true;
+}
+
+bool drelk_converter::test_query(const std::u16string& text) {
+    TK_TRACE(2, "mssql_converter_impl::test_query");
+    std::unique_ptr<mss_database> db = engine().open_db(m_source, 1);
+    return db->test_query(text);
+}
+
+void drelk_converter::get_all_tables(std::vector<std::u16string>& names) {
+    TK_TRACE(1, "drelk_converter::get_all_tables");
+    std::unique_ptr<mss_database> db = engine().open_db(m_source, 0x21);
+    names = db->tables();
+}
+
+void drelk_converter::check_dest() {
+    TK_WTRACE(1, u"drelk_converter::check_dest(%s)", m_dest.c_str());
+    if (tk_is_path_exist(m_dest)) {
+        if (m_mode == 0) {
+            TK_TRACE(1, "Overwrite entire folder");
+            csv_engine(m_dest).delete_all_tables();
+        }
+        return;
+    }
+    if (tk_is_file_exist(m_dest, 0x4000))
+        throw tk_exception("You should enter path to CSV folder, not a file name", 1);
+    common_create_path(m_dest);
+}
+
+void drelk_converter::report_run_failure(const std::string& text) {
+    if (!m_silent) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void drelk_converter::operator()() {
+    TK_TRACE(2, "drelk_converter::operator()");
+    m_run_failed = false;
+    init_conversion marker(finished_flag());
+    // Declared after the marker: released before its end line is written.
+    std::unique_ptr<mss_database> db;
+    std::unique_ptr<csv_engine> folder;
+    std::unique_ptr<csv_validator> validator;
+    try {
+        db = engine().open_db(m_source, 1);
+        folder = std::make_unique<csv_engine>(m_dest);
+        if (m_console && m_selected_names.empty() && m_selection.empty()) m_selected_names = db->tables();
+        for (const std::u16string& name : m_selected_names) m_selection.emplace(name, std::u16string());
+        tables_in_run = static_cast<int>(m_selection.size());
+        TK_WTRACE(3, u"Converting database %s (%d tables)", m_source.c_str(), tables_in_run.load());
+        if (m_console && !m_silent) {
+            std::printf("Converting database %s(%d tables)\n", shown(m_source).c_str(), tables_in_run.load());
+            std::fflush(stdout);
+        }
+        validator = std::make_unique<csv_validator>(m_dest);
+        for (const auto& [name, text] : m_selection) {
+            convert_entry(*db, *folder, *validator, name, text);
+            ++tables_done;
+        }
+        set_context("");
+        tables_in_run = 0;
+        tables_done = 0;
+    } catch (const tk_final_exception&) {
+        // The wizard's handler ended the run; it has said why.
+    } catch (const tk_exception& e) {
+        m_run_failed = true;
+        report(e, true);
+    } catch (const std::exception& e) {
+        m_run_failed = true;
+        TK_TRACE(3, "ERROR:\n%s", e.what());
+        report_run_failure(e.what());
+    }
+}
+
+void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
+                                    const std::u16string& name, const std::u16string& text) {
+    set_current_table(name);
+    records_in_table = 0;
+    records_converted = 0;
+    std::unique_ptr<mss_table> source;
+    std::unique_ptr<csv_file> writer;
+    try {
+        // A query is not a table of the database: only tables are looked up.
+        if (m_console && text.empty() && !db.is_table_exist(name)) {
+            if (!m_silent) {
+                std::fprintf(stderr, "Table %s not exists\n", shown(name).c_str());
+                std::fflush(stderr);
+            }
+            return;
+        }
+        source = text.empty() ? db.get_table(name, 1) : db.get_table(name, text, 1);
+        if (source->schema().empty()) return;
+        bool acceptable = validator.is_acceptable(name);
+        std::u16string base = acceptable ? name : validator.get_safe_name(name);
+        if (folder.is_table_exist(base)) {
+            if (m_mode == 2) return;
+            if (m_mode == 1) folder.delete_tab(base);
+        }
+        std::u16string file = folder.get_full_file_name(base);
+        char delim = delimiter_char(m_delimiter);
+        if (m_include_fnames)
+            writer = std::make_unique<csv_file>(file, delim, source->schema().field_names());
+        else
+            writer = std::make_unique<csv_file>(file, delim);
+        if (!acceptable) {
+            TK_WTRACE(2, u"Store generated table name '%s'", base.c_str());
+            validator.add_existing_name(base);
+        }
+        validator.add_restricted_name(base);
+        records_in_table = source->records_count();
+        TK_WTRACE(3, u"Converting table %s", name.c_str());
+        if (m_console && !m_silent) {
+            std::printf("Converting table %s\n", shown(name).c_str());
+            std::fflush(stdout);
+        }
+        if (!m_only_definitions) convert_records(*source, *writer, name);
+        writer->close();
+    } catch (const tk_exception& e) {
+        set_context(shown(name));
+        report(e, false);
+    }
+}
+
+void drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+    source.reset();
+    while (!source.is_eof()) {
+        bool written = false;
+        try {
+            TK_TRACE(1, "Converting record #%d", records_converted + 1);
+            writer.append_record(*source.get_item());
+            written = true;
+            ++records_converted;
+            source.next();
+        } catch (const tk_exception& e) {
+            // The number of the record that failed to arrive or to be written.
+            set_context(shown(name) + ", record #" + std::to_string(records_converted + 1));
+            report(e, false);
+            // A record the source could not deliver ends the table; what was written stays.
+            if (e.level() == 0) return;
+            if (!written) ++records_converted;
+            source.next();
+        }
+    }
+}
