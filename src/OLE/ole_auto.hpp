@@ -185,6 +185,10 @@ HRESULT VarR8FromStr(const OLECHAR* text, LCID locale, std::uint32_t flags, doub
 HRESULT VarBstrFromCy(CY value, LCID locale, std::uint32_t flags, BSTR* out);
 HRESULT VarBstrFromDec(const DECIMAL* value, LCID locale, std::uint32_t flags, BSTR* out);
 
+// VarDecFromStr that also tells whether the decimal holds the text's value exactly: like the
+// platform, it rounds away digits beyond 28 decimals or 96 bits.
+HRESULT ole_dec_from_str(const OLECHAR* text, DECIMAL* out, bool* exact);
+
 // The same texts without a BSTR, into `out` (room for 64 characters); the length, 0 for a decimal
 // that is not valid.
 std::size_t ole_cy_to_chars(CY value, char* out);

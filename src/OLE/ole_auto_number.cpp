@@ -215,9 +215,9 @@ number number_from_cy(CY value) {
     return number_from_magnitude(magnitude_of(value.int64), value.int64 < 0, 4);
 }
 
-HRESULT decimal_from_number(const number& x, DECIMAL* out) {
-    long scale = x.exp10 < 0 ? -x.exp10 : 0;
-    if (scale > 28) scale = 28;
+HRESULT decimal_from_number(const number& x, DECIMAL* out, bool* exact = nullptr) {
+    const long wanted = x.exp10 < 0 ? -x.exp10 : 0;
+    long scale = wanted > 28 ? 28 : wanted;
     // Fewer decimals when all of them do not fit into 96 bits.
     for (; scale >= 0; --scale) {
         u128 magnitude;
@@ -227,6 +227,7 @@ HRESULT decimal_from_number(const number& x, DECIMAL* out) {
             out->sign = x.neg ? DECIMAL_NEG : 0;
             out->Hi32 = std::uint32_t(magnitude >> 64);
             out->Lo64 = std::uint64_t(magnitude);
+            if (exact) *exact = scale == wanted;
             return S_OK;
         }
     }
@@ -583,11 +584,16 @@ HRESULT VarCyFromStr(const OLECHAR* text, LCID, std::uint32_t, CY* out) {
 }
 
 HRESULT VarDecFromStr(const OLECHAR* text, LCID, std::uint32_t, DECIMAL* out) {
-    if (!out) return E_INVALIDARG;
+    bool exact;
+    return ole_dec_from_str(text, out, &exact);
+}
+
+HRESULT ole_dec_from_str(const OLECHAR* text, DECIMAL* out, bool* exact) {
+    if (!out || !exact) return E_INVALIDARG;
     if (!text) return DISP_E_TYPEMISMATCH;
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
-    return decimal_from_number(x, out);
+    return decimal_from_number(x, out, exact);
 }
 
 HRESULT VarR8FromStr(const OLECHAR* text, LCID, std::uint32_t, double* out) {

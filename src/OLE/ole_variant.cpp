@@ -663,8 +663,16 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
         std::u16string number = widen(text);
         for (char16_t& c : number)
             if (c == u',') c = u'.';
-        HRESULT hr = type == VT_CY ? VarCyFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.cyVal)
-                                   : VarDecFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.decVal);
+        HRESULT hr;
+        if (type == VT_CY) {
+            hr = VarCyFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.cyVal);
+        } else {
+            // A value the decimal would round (numeric(38) holds more digits) is no decimal:
+            // the caller keeps its text rather than a changed number.
+            bool exact = false;
+            hr = ole_dec_from_str(number.c_str(), &var.decVal, &exact);
+            if (SUCCEEDED(hr) && !exact) hr = DISP_E_OVERFLOW;
+        }
         if (FAILED(hr)) {
             if (type == VT_CY)
                 TK_TRACE(3, "VarCyFromStr failed: %08X", unsigned(hr));
