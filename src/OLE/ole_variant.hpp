@@ -76,7 +76,7 @@ public:
 
     std::int64_t hyper = 0;   // VT_I8
     std::uint64_t uhyper = 0; // VT_UI8
-    SYSTEMTIME systime{};     // VT_DATE
+    SYSTEMTIME systime{};     // VT_DATE: the value itself; var.date is 0 when no DATE can hold it
     VARIANT var;
 
 private:
