@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 // Sums that saturate: an unbounded column reports the largest size there is.
@@ -104,7 +105,11 @@ void odb_accessor::layout() {
         b.obValue = offset + 8;
         offset += b.cbMaxLen + 8;
     }
-    m_row.assign(offset, 0);
+    try {
+        m_row.assign(offset, 0);
+    } catch (const std::bad_alloc&) {
+        TK_ASSERT(false, "odb_accessor.cpp");
+    }
 }
 
 void odb_accessor::create_accessor(IRowset*) {

@@ -211,6 +211,21 @@ TEST_F(reader_fixture, a_value_longer_than_the_cap_arrives_whole) {
     EXPECT_EQ((*r->get_item())[1].to_wstring(), u"3");
 }
 
+TEST_F(reader_fixture, slots_after_a_column_of_odd_size) {
+    odb_script_rowset rowset;
+    rowset.columns = {column(u"shape", DBTYPE_UDT, 17), column(u"label", DBTYPE_WSTR, 10),
+                      column(u"at", DBTYPE_DBTIMESTAMP, 23)};
+    rowset.rows = {{u"0A0B", u"abc", u"2020-05-06 07:08:09"}};
+    auto r = reader(rowset);
+    r->reset();
+    const udb_record& row = *r->get_item();
+    auto bytes = row[0].get_binary();
+    ASSERT_EQ(bytes.size(), 2u);
+    EXPECT_EQ(bytes[1], 0x0B);
+    EXPECT_EQ(row[1].to_wstring(), u"abc");
+    EXPECT_EQ(row[2].to_string(), "2020-05-06 07:08:09");
+}
+
 TEST_F(reader_fixture, bind_sizes_by_type) {
     trace_capture trace;
     odb_script_rowset rowset;
