@@ -1732,7 +1732,13 @@ void emu_session::rpc(const std::string& payload) {
         names.push_back(ascii_lower(pname.empty() ? pname : pname.substr(pname[0] == '@' ? 1 : 0)));
         values.push_back(v);
     }
-    if (m_state.options.verbose) std::cerr << "tdsemu: spid " << m_spid << " rpc " << name << std::endl;
+    if (m_state.options.verbose) {
+        std::cerr << "tdsemu: spid " << m_spid << " rpc " << name;
+        for (size_t k = 0; k < values.size(); ++k)
+            std::cerr << (k ? ", @" : " @") << names[k] << "="
+                      << (values[k].is_null() ? "NULL" : "'" + values[k].as_text() + "'");
+        std::cerr << std::endl;
+    }
     std::string proc = ascii_lower(name);
     if (proc == "sp_executesql" || proc == "sp_prepexec" || proc == "sp_execute" || proc == "sp_prepare" ||
         proc == "sp_unprepare") {

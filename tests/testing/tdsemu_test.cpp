@@ -65,6 +65,8 @@ CREATE TABLE dbo.Orders (
 );
 CREATE UNIQUE INDEX UX_Orders_Amount ON dbo.Orders (amount DESC, customer_id);
 CREATE TABLE hr.[Staff Members] (badge char(4) NOT NULL PRIMARY KEY, full_name nvarchar(max));
+CREATE TABLE hr.t_1 (a int);
+CREATE TABLE hr.tx1 (a int);
 INSERT INTO dbo.Customers (name, city) VALUES (N'Zoë', 'Montréal'), (N'李小龙', NULL);
 INSERT INTO dbo.Orders VALUES (1, 1, 12.34), (2, 2, 99999.9999), (3, 1, NULL);
 INSERT INTO hr.[Staff Members] VALUES ('A001', N'Ann'), ('B002', NULL);
@@ -116,7 +118,9 @@ emu_options sales_options() {
 class emulator : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new emu_server(sales_options());
+        auto o = sales_options();
+        o.verbose = std::getenv("TDSEMU_VERBOSE") != nullptr;
+        s_server = new emu_server(o);
         s_env = new environment;
     }
     static void TearDownTestSuite() {
@@ -451,8 +455,9 @@ TEST_F(emulator, answers_the_catalog_functions) {
     rows = catalog_rows(*c, [&](SQLHSTMT h) {
         return SQLTablesW(h, nullptr, 0, w(hr), SQL_NTS, nullptr, 0, w(table), SQL_NTS);
     });
-    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], (row{"Sales", "hr", "Staff Members", "TABLE", std::nullopt}));
+    EXPECT_EQ(column(rows, 2), (std::vector<std::string>{"Staff Members", "t_1", "tx1"}));
     rows = catalog_rows(*c, [&](SQLHSTMT h) {
         return SQLTablesW(h, w(sales), SQL_NTS, w(dbo), SQL_NTS, nullptr, 0, w(view), SQL_NTS);
     });
@@ -652,4 +657,29 @@ TEST(emulator_options, rejects_a_faulty_seed_with_the_statement_at_fault) {
             EXPECT_NE(std::string(e.what()).find(sc.message_part), std::string::npos) << e.what();
         }
     }
+}
+
+// FreeTDS escapes '\_' as [_] for the server, but sends identifiers (SQL_ATTR_METADATA_ID) unchanged, and the
+// server's procedure reads them as patterns: only the escaped form matches exactly.
+TEST_F(emulator, reads_catalog_arguments_as_patterns) {
+    auto c = connect();
+    std::u16string hr = u"hr", t_1 = u"t_1", escaped = u"t\\_1";
+    statement e(c->handle());
+    e.check(SQLTablesW(e.handle(), nullptr, 0, w(hr), SQL_NTS, w(escaped), SQL_NTS, nullptr, 0));
+    EXPECT_EQ(column(e.rows(), 2), (std::vector<std::string>{"t_1"}));
+    statement s(c->handle());
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetStmtAttr(s.handle(), SQL_ATTR_METADATA_ID, reinterpret_cast<SQLPOINTER>(SQL_TRUE), 0)));
+    s.check(SQLTablesW(s.handle(), nullptr, 0, w(hr), SQL_NTS, w(t_1), SQL_NTS, nullptr, 0));
+    EXPECT_EQ(column(s.rows(), 2), (std::vector<std::string>{"t_1", "tx1"}));
+}
+
+TEST_F(emulator, accepts_manual_transactions) {
+    auto c = connect();
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(c->handle(), SQL_ATTR_AUTOCOMMIT,
+                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Orders"), "3");
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c->handle(), SQL_COMMIT)));
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Customers"), "2");
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c->handle(), SQL_ROLLBACK)));
 }
