@@ -110,7 +110,7 @@ TEST_F(reader_fixture, schema_from_the_column_information) {
     EXPECT_EQ(s[4].vartype, VT_DATE);
     EXPECT_EQ(s[4].reserved(), 1);
     EXPECT_EQ(s[5].vartype, VT_DATE);
-    EXPECT_EQ(s[6].vartype, VT_BLOB);
+    EXPECT_EQ(s[6].vartype, VT_BSTR); // xml arrives as its text
 }
 
 TEST_F(reader_fixture, values_and_empty_states) {
@@ -187,6 +187,36 @@ TEST_F(reader_fixture, dates_and_decimals_beyond_the_platform_decimal) {
     row = r->get_item();
     EXPECT_EQ((*row)[2].vt(), VT_DECIMAL);
     EXPECT_EQ((*row)[2].to_wstring(), u"79228162514264337593543950335");
+}
+
+TEST_F(reader_fixture, decimals_arrive_exactly) {
+    struct decimal_case {
+        std::u16string text;
+        VARTYPE vt;
+        std::u16string printed;
+    };
+    const std::vector<decimal_case> cases = {
+        {u"12.5000", VT_DECIMAL, u"12.5"},
+        {u"-0.5", VT_DECIMAL, u"-0.5"},
+        {u"0001234567890123456789012345678", VT_DECIMAL, u"1234567890123456789012345678"},
+        {u"79228162514264337593543950335", VT_DECIMAL, u"79228162514264337593543950335"},
+        // Beyond the platform decimal: out of range, or more digits than it keeps.
+        {u"79228162514264337593543950336", VT_BSTR, u"79228162514264337593543950336"},
+        {u"1234567890123456789012345678.1234567890", VT_BSTR, u"1234567890123456789012345678.1234567890"},
+        {u"0.000000000000000000000000000001", VT_BSTR, u"0.000000000000000000000000000001"},
+        {u"abc", VT_EMPTY, u""},
+    };
+    odb_script_rowset rowset;
+    rowset.columns = {column(u"n", DBTYPE_NUMERIC, 38, true, 38, 10)};
+    for (const auto& c : cases) rowset.rows.push_back({c.text});
+    auto r = reader(rowset);
+    r->reset();
+    for (const auto& c : cases) {
+        const udb_field& value = (*r->get_item())[0];
+        EXPECT_EQ(value.vt(), c.vt) << tk_to_utf8(c.text);
+        EXPECT_EQ(value.to_wstring(), c.printed) << tk_to_utf8(c.text);
+        r->next();
+    }
 }
 
 TEST_F(reader_fixture, a_value_longer_than_the_cap_arrives_whole) {
