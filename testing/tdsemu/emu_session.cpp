@@ -152,7 +152,7 @@ struct odbc_info {
     int ss_data_type;
 };
 
-odbc_info describe(const column_def& c, int odbc_version) {
+odbc_info odbc_description(const column_def& c, int odbc_version) {
     const sql_type& t = c.type;
     odbc_info i{};
     i.type_name = t.name();
@@ -1065,6 +1065,48 @@ emu_session::outcome emu_session::sqlite_error(int rc, bool, bool) {
     return outcome::error;
 }
 
+std::vector<result_column> emu_session::describe(sqlite3_stmt* st, const std::vector<cell>& values) {
+    int columns = sqlite3_column_count(st);
+    std::vector<result_column> cols(columns);
+    for (int k = 0; k < columns; ++k) {
+        result_column& c = cols[k];
+        const char* name = sqlite3_column_name(st, k);
+        c.name = name ? name : "";
+        const char* odb = sqlite3_column_database_name(st, k);
+        const char* otb = sqlite3_column_table_name(st, k);
+        const char* ocol = sqlite3_column_origin_name(st, k);
+        const table_def* t = odb && otb ? m_db->find_table(odb, otb) : nullptr;
+        const column_def* def = t && ocol ? t->find_column(ocol) : nullptr;
+        if (def) {
+            c.type = def->type;
+            c.nullable = def->nullable;
+            c.identity = def->identity;
+            c.updatable = !t->is_view;
+            c.owner = t->owner;
+            c.table = t->name;
+            continue;
+        }
+        if (!plain_name(c.name)) c.name.clear();
+        // An expression: type it by its first value, as wide as any later one may need.
+        cell::kind kind = values.empty() ? cell::kind::null : values[k].k;
+        if (kind == cell::kind::integer) {
+            bool count = c.name.empty() && ascii_lower(name ? name : "").rfind("count", 0) == 0;
+            parse_sql_type(count || (values[k].i >= INT32_MIN && values[k].i <= INT32_MAX) ? "int" : "bigint",
+                           {}, c.type);
+        } else if (kind == cell::kind::real) {
+            parse_sql_type("float", {}, c.type);
+        } else if (kind == cell::kind::text) {
+            parse_sql_type("nvarchar", {values[k].s.size() > 4000 ? "max" : "4000"}, c.type);
+            if (values[k].s.size() > 4000) c.type.length = -1;
+        } else if (kind == cell::kind::blob) {
+            parse_sql_type("varbinary", {"max"}, c.type);
+        } else {
+            parse_sql_type("int", {}, c.type);
+        }
+    }
+    return cols;
+}
+
 emu_session::outcome emu_session::run_sql(const std::string& original, bool last, bool in_proc) {
     unsigned token = in_proc ? tok_doneinproc : tok_done;
     std::string sql = to_sqlite(substitute_variables(original), m_db->name, false);
@@ -1127,44 +1169,7 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
     };
     std::vector<cell> values;
     if (rc == SQLITE_ROW) read_row(values);
-    std::vector<result_column> cols(columns);
-    for (int k = 0; k < columns; ++k) {
-        result_column& c = cols[k];
-        const char* name = sqlite3_column_name(st.get(), k);
-        c.name = name ? name : "";
-        const char* odb = sqlite3_column_database_name(st.get(), k);
-        const char* otb = sqlite3_column_table_name(st.get(), k);
-        const char* ocol = sqlite3_column_origin_name(st.get(), k);
-        const table_def* t = odb && otb ? m_db->find_table(odb, otb) : nullptr;
-        const column_def* def = t && ocol ? t->find_column(ocol) : nullptr;
-        if (def) {
-            c.type = def->type;
-            c.nullable = def->nullable;
-            c.identity = def->identity;
-            c.updatable = !t->is_view;
-            c.owner = t->owner;
-            c.table = t->name;
-            continue;
-        }
-        if (!plain_name(c.name)) c.name.clear();
-        // An expression: type it by its first value, as wide as any later one may need.
-        cell::kind kind = values.empty() ? cell::kind::null : values[k].k;
-        std::string lowered = ascii_lower(sql);
-        if (kind == cell::kind::integer) {
-            bool count = c.name.empty() && ascii_lower(name ? name : "").rfind("count", 0) == 0;
-            parse_sql_type(count || (values[k].i >= INT32_MIN && values[k].i <= INT32_MAX) ? "int" : "bigint",
-                           {}, c.type);
-        } else if (kind == cell::kind::real) {
-            parse_sql_type("float", {}, c.type);
-        } else if (kind == cell::kind::text) {
-            parse_sql_type("nvarchar", {values[k].s.size() > 4000 ? "max" : "4000"}, c.type);
-            if (values[k].s.size() > 4000) c.type.length = -1;
-        } else if (kind == cell::kind::blob) {
-            parse_sql_type("varbinary", {"max"}, c.type);
-        } else {
-            parse_sql_type("int", {}, c.type);
-        }
-    }
+    std::vector<result_column> cols = describe(st.get(), values);
     put_colmetadata(m_out, cols);
     uint64_t count = 0;
     try {
@@ -1483,7 +1488,7 @@ emu_session::proc_result emu_session::sp_columns(const database_def& db, const p
         for (const auto& c : t->columns) {
             ++ordinal;
             if (column && !column->empty() && !like(*column, c.name)) continue;
-            odbc_info i = describe(c, odbc);
+            odbc_info i = odbc_description(c, odbc);
             s.rows.push_back({txt(db.name), txt(t->owner), txt(t->name), txt(c.name), num(i.data_type),
                               txt(i.type_name), opt(i.precision), opt(i.length), opt(i.scale), opt(i.radix),
                               num(c.nullable ? 1 : 0), null_cell,
@@ -1796,6 +1801,24 @@ void emu_session::rpc(const std::string& payload) {
                 end_message();
                 return;
             }
+        }
+        if (proc == "sp_prepare") {
+            // The statement's columns, described without running it (parameters read as NULL).
+            std::string probe;
+            size_t from = 0;
+            for (const auto& t : tokenize(statement))
+                if (t.k == sql_token::kind::variable && t.text.rfind("@@", 0) != 0) {
+                    probe += statement.substr(from, t.begin - from) + "NULL";
+                    from = t.begin + t.raw.size();
+                }
+            probe += statement.substr(from);
+            std::string sql = to_sqlite(substitute_variables(probe), m_db->name, false);
+            sqlite3_stmt* raw = nullptr;
+            m_denied = nullptr;
+            if (sqlite3_prepare_v2(m_sqlite, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK && raw &&
+                sqlite3_column_count(raw) > 0)
+                put_colmetadata(m_out, describe(raw, {}));
+            sqlite3_finalize(raw);
         }
         if (proc == "sp_prepexec" || proc == "sp_prepare") {
             // RETURNVALUE of the handle parameter.

@@ -66,6 +66,7 @@ private:
     outcome send_results(const proc_result& r, bool last, bool in_batch);
     outcome sqlite_error(int rc, bool last, bool in_proc);
     std::string substitute_variables(const std::string& text);
+    std::vector<result_column> describe(sqlite3_stmt* st, const std::vector<cell>& first_row);
 
     // catalog procedures
     proc_result sp_databases();

@@ -683,3 +683,25 @@ TEST_F(emulator, accepts_manual_transactions) {
     EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Customers"), "2");
     EXPECT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c->handle(), SQL_ROLLBACK)));
 }
+
+TEST_F(emulator, describes_a_prepared_statement_before_it_runs) {
+    auto c = connect();
+    statement s(c->handle());
+    std::u16string sql = u"SELECT order_id, amount FROM dbo.Orders";
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepareW(s.handle(), reinterpret_cast<SQLWCHAR*>(sql.data()), SQL_NTS)));
+    EXPECT_EQ(s.columns(), 2);
+    SQLSMALLINT type = 0;
+    SQLDescribeColW(s.handle(), 2, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr);
+    EXPECT_EQ(type, SQL_DECIMAL);
+    s.check(SQLExecute(s.handle()));
+    EXPECT_EQ(s.rows().size(), 3u);
+}
+
+TEST_F(emulator, splits_rows_over_small_packets) {
+    auto c = std::make_unique<connection>(*s_env,
+                                          connection_string(s_server->port(), "Sales") + ";PacketSize=512");
+    auto rows = c->all("SELECT body, bytes FROM dbo.Long");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], std::string(5000, 'x'));
+    EXPECT_EQ(c->all("SELECT * FROM dbo.Big").size(), 20000u);
+}
