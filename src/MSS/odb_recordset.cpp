@@ -62,7 +62,10 @@ void odb_recordset::initialize() {
         }
         m_schema.append(std::move(ftd));
     }
+    // Records of an earlier rowset have other columns.
     m_rows_obtained = 0;
+    m_current = nullptr;
+    for (auto& record : m_cache) record.reset();
     m_accessor.bind(m_rowset.get(), count, info);
 }
 
