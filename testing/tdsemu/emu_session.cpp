@@ -932,6 +932,46 @@ void emu_session::batch(const std::string& payload) {
     if (!m_closed) end_message();
 }
 
+namespace {
+
+// T-SQL needs no separator after SET, USE, PRINT and transaction statements: the length in tokens of such a
+// leading statement, or 0 when the whole text is one statement.
+size_t leading_statement(const std::vector<sql_token>& t) {
+    size_t n = 0;
+    if (t[0].is("USE") || t[0].is("PRINT")) {
+        n = 2;
+    } else if (t[0].is("BEGIN") || t[0].is("COMMIT") || t[0].is("ROLLBACK") || t[0].is("SAVE")) {
+        n = 1;
+        if (n < t.size() && (t[n].is("TRAN") || t[n].is("TRANSACTION") || t[n].is("WORK"))) ++n;
+    } else if (t[0].is("SET")) {
+        if (t.size() > 1 && t[1].is("TRANSACTION")) {
+            n = 4; // SET TRANSACTION ISOLATION LEVEL
+            if (n < t.size() && (t[n].is("READ") || t[n].is("REPEATABLE")))
+                n += 2;
+            else
+                ++n;
+        } else {
+            n = 1;
+            while (n < t.size() && !t[n].is("ON") && !t[n].is("OFF") && n < 2 + 2 * 8) {
+                if (n + 1 < t.size() && t[n + 1].text == ",") {
+                    n += 2;
+                    continue;
+                }
+                // SET option value, e.g. SET TEXTSIZE 64512
+                if (n + 1 < t.size() && !t[n + 1].is("ON") && !t[n + 1].is("OFF")) {
+                    n += 1;
+                    break;
+                }
+                ++n;
+            }
+            ++n;
+        }
+    }
+    return n < t.size() ? n : 0;
+}
+
+} // namespace
+
 emu_session::outcome emu_session::execute_statement(const std::string& text, bool last, bool in_proc) {
     std::vector<sql_token> t = tokenize(text);
     unsigned more = last ? 0 : done_more;
@@ -939,6 +979,10 @@ emu_session::outcome emu_session::execute_statement(const std::string& text, boo
     if (t.empty()) {
         done(token, more, 0, 0);
         return outcome::ok;
+    }
+    if (size_t n = leading_statement(t)) {
+        outcome o = execute_statement(text.substr(0, t[n].begin), false, in_proc);
+        return o == outcome::ok ? execute_statement(text.substr(t[n].begin), last, in_proc) : o;
     }
     if (t[0].is("EXEC") || t[0].is("EXECUTE") ||
         (t[0].k == sql_token::kind::word && ascii_lower(t[0].text).rfind("sp_", 0) == 0))
@@ -1145,25 +1189,32 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
             cell& c = values[k];
             switch (sqlite3_column_type(st.get(), k)) {
             case SQLITE_INTEGER:
-                c = cell::of(sqlite3_column_int64(st.get(), k));
+                c.k = cell::kind::integer;
+                c.i = sqlite3_column_int64(st.get(), k);
                 break;
             case SQLITE_FLOAT:
-                c = cell::of_real(sqlite3_column_double(st.get(), k));
+                c.k = cell::kind::real;
+                c.d = sqlite3_column_double(st.get(), k);
                 break;
             case SQLITE_TEXT: {
+                // assign() keeps the cell's buffer from row to row.
                 const unsigned char* p = sqlite3_column_text(st.get(), k);
-                c = cell::of_text(
-                    std::string(reinterpret_cast<const char*>(p), sqlite3_column_bytes(st.get(), k)));
+                c.k = cell::kind::text;
+                c.s.assign(reinterpret_cast<const char*>(p), sqlite3_column_bytes(st.get(), k));
                 break;
             }
             case SQLITE_BLOB: {
                 const void* p = sqlite3_column_blob(st.get(), k);
                 int n = sqlite3_column_bytes(st.get(), k);
-                c = cell::of_blob(n ? std::string(static_cast<const char*>(p), n) : std::string());
+                c.k = cell::kind::blob;
+                if (n)
+                    c.s.assign(static_cast<const char*>(p), n);
+                else
+                    c.s.clear();
                 break;
             }
             default:
-                c = cell{};
+                c.k = cell::kind::null;
             }
         }
     };

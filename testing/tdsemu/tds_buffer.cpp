@@ -94,10 +94,16 @@ std::string u16_to_utf8(const std::u16string& text) {
 }
 
 std::string utf16le_bytes(const std::string& utf8) {
-    std::u16string w = utf8_to_u16(utf8);
     std::string out;
-    out.reserve(w.size() * 2);
-    for (char16_t c : w) {
+    out.reserve(utf8.size() * 2);
+    size_t i = 0;
+    // Rows are mostly ASCII: take it a byte at a time, the rest through the full decoder.
+    while (i < utf8.size() && static_cast<unsigned char>(utf8[i]) < 0x80) {
+        out.push_back(utf8[i++]);
+        out.push_back('\0');
+    }
+    if (i == utf8.size()) return out;
+    for (char16_t c : utf8_to_u16(utf8.substr(i))) {
         out.push_back(static_cast<char>(c & 0xFF));
         out.push_back(static_cast<char>(c >> 8));
     }
@@ -114,6 +120,9 @@ std::string utf16le_to_utf8(const char* p, size_t bytes) {
 }
 
 std::string utf8_to_cp1252(const std::string& utf8) {
+    bool ascii = true;
+    for (char c : utf8) ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return utf8;
     std::string out;
     for (char32_t cp : utf8_to_u32(utf8)) {
         if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {

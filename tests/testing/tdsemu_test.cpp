@@ -619,17 +619,28 @@ TEST(emulator_options, poses_as_azure) {
 
 TEST(emulator_options, runs_as_a_child_process_with_a_seed_file) {
     test_support::temp_dir dir;
-    test_support::write_file(
-        dir.file("seed.sql"),
-        "CREATE DATABASE Shop\nGO\nUSE Shop\nGO\nCREATE TABLE [Odd ]] Name] (v nvarchar(10))\nGO\n"
-        "INSERT INTO [Odd ]] Name] VALUES (N'ok')\nGO\n");
-    tdsemu::emu_process child(
-        TDSEMU_PATH, {"--seed", dir.file("seed.sql"), "--version", "2008R2", "--login", "bob:secret"});
+    test_support::write_file(dir.file("seed.sql"),
+                             "CREATE DATABASE Shop\nGO\nUSE Shop\nGO\nCREATE SCHEMA sales\nGO\nCREATE TABLE "
+                             "[Odd ]] Name] (v nvarchar(10))\nGO\n"
+                             "INSERT INTO [Odd ]] Name] VALUES (N'ok')\nGO\n");
+    tdsemu::emu_process child(TDSEMU_PATH,
+                              {"--seed", dir.file("seed.sql"), "--version", "2008R2", "--login", "bob:secret",
+                               "--generate", "Shop.sales.Gen=25", "--delay-ms", "1500"});
     environment env;
     {
         connection c(env, connection_string(child.port(), "Shop", "bob", "secret"));
         EXPECT_EQ(c.scalar("SELECT @@VERSION").rfind("Microsoft SQL Server 2008 R2 (SP3)", 0), 0u);
         EXPECT_EQ(c.scalar("SELECT v FROM [dbo].[Odd ]] Name]"), "ok");
+        EXPECT_EQ(c.scalar("SELECT COUNT(*) FROM sales.Gen"), "25");
+        // Each SELECT waits 1.5 s: a one-second query timeout cancels it through attention.
+        statement s(c.handle());
+        SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
+        try {
+            s.exec("SELECT 1");
+            ADD_FAILURE() << "no timeout";
+        } catch (const odbc_error& e) {
+            EXPECT_EQ(e.records.at(0).state, "HYT00");
+        }
     }
     EXPECT_EQ(child.stop(), 0);
 }
@@ -704,4 +715,16 @@ TEST_F(emulator, splits_rows_over_small_packets) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0], std::string(5000, 'x'));
     EXPECT_EQ(c->all("SELECT * FROM dbo.Big").size(), 20000u);
+}
+
+TEST_F(emulator, answers_a_batch_of_several_statements) {
+    auto c = connect();
+    statement s(c->handle());
+    s.exec("SELECT COUNT(*) FROM dbo.Orders; SET NOCOUNT ON\nSELECT name FROM dbo.Customers WHERE id = 1;");
+    EXPECT_EQ(s.rows(), (std::vector<row>{{"3"}}));
+    SQLRETURN rc = SQLMoreResults(s.handle());
+    while (rc == SQL_SUCCESS && s.columns() == 0) rc = SQLMoreResults(s.handle());
+    ASSERT_EQ(rc, SQL_SUCCESS);
+    EXPECT_EQ(s.rows(), (std::vector<row>{{"Zoë"}}));
+    EXPECT_EQ(SQLMoreResults(s.handle()), SQL_NO_DATA);
 }
