@@ -114,8 +114,9 @@ void common_create_path(const std::u16string& path) {
             TK_WTRACE(1, u"Store level '%s'", level.c_str());
             levels.push_back(std::move(level));
         }
+        // A relative path grows from the current folder.
         if (slash == std::u16string::npos)
-            parent.clear();
+            parent = u".";
         else
             parent.resize(slash == 0 ? 1 : slash);
         TK_WTRACE(1, u"Drivepath=%s", parent.c_str());

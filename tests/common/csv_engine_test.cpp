@@ -195,7 +195,13 @@ TEST(common_create_path, a_refused_creation_carries_the_system_message) {
     }));
 }
 
-TEST(common_create_path, a_relative_path_without_an_existing_parent_cannot_be_resolved) {
-    EXPECT_EQ(message_of([] { common_create_path(u"no-such-folder-4f1c/a"); }),
-              "The program cannot resolve the path specified");
+TEST(common_create_path, a_relative_path_grows_from_the_current_folder) {
+    test_support::temp_dir dir;
+    // In a child process: the test must not move the whole program's current folder.
+    EXPECT_TRUE(test_support::run_unprivileged([&] {
+        if (chdir(dir.path().c_str()) != 0) return false;
+        common_create_path(u"out/deeper");
+        common_create_path(u"plain");
+        return tk_is_path_exist(std::string("out/deeper")) && tk_is_path_exist(std::string("plain"));
+    }));
 }
