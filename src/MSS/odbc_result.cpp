@@ -275,6 +275,10 @@ void odbc_statement_result::describe() {
                  static_cast<unsigned long long>(size), static_cast<unsigned>(column.type));
         m_columns.push_back(std::move(column));
     }
+    size_t largest_piece = 0;
+    for (const odbc_column& c : m_columns) largest_piece = std::max(largest_piece, c.first_piece);
+    m_wide_scratch.assign(largest_piece + 1, u'\0');
+    m_byte_scratch.assign(largest_piece + 1, '\0');
 }
 
 void odbc_statement_result::restart() {
@@ -342,8 +346,8 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
     case odbc_column::variant: {
         std::u16string& text = value.text;
         size_t capacity = column.first_piece;
-        text.resize(capacity + 1);
-        SQLRETURN rc = SQLGetData(h, number, SQL_C_WCHAR, text.data(), (capacity + 1) * 2, &indicator);
+        SQLRETURN rc =
+            SQLGetData(h, number, SQL_C_WCHAR, m_wide_scratch.data(), (capacity + 1) * 2, &indicator);
         if (rc == SQL_NO_DATA) {
             text.clear();
         } else if (!SQL_SUCCEEDED(rc)) {
@@ -352,10 +356,10 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
             value.status = DBSTATUS_S_ISNULL;
             text.clear();
         } else if (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) / 2 > capacity) {
-            text.resize(capacity);
+            text.assign(m_wide_scratch.data(), capacity);
             value.status = DBSTATUS_S_TRUNCATED;
         } else {
-            text.resize(indicator / 2);
+            text.assign(m_wide_scratch.data(), indicator / 2);
         }
         return;
     }
@@ -373,9 +377,10 @@ bool odbc_statement_result::read_text_pieces(unsigned short number, const odbc_c
     SQLHSTMT h = m_statement->handle().get();
     std::u16string& text = value.text;
     size_t piece = column.first_piece;
-    text.resize(piece + 1);
+    // The first piece goes to a buffer of the statement, so that a short value in a wide column
+    // costs a copy of itself only.
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(h, number, SQL_C_WCHAR, text.data(), (piece + 1) * 2, &indicator);
+    SQLRETURN rc = SQLGetData(h, number, SQL_C_WCHAR, m_wide_scratch.data(), (piece + 1) * 2, &indicator);
     if (rc == SQL_NO_DATA) {
         text.clear();
         return true;
@@ -388,9 +393,10 @@ bool odbc_statement_result::read_text_pieces(unsigned short number, const odbc_c
     }
     // FreeTDS does not always flag a cut wide text: the length decides, not the return code.
     if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) / 2 <= piece) {
-        text.resize(indicator / 2);
+        text.assign(m_wide_scratch.data(), indicator / 2);
         return true;
     }
+    text.assign(m_wide_scratch.data(), piece);
     size_t length = piece;
     for (;;) {
         // The rest in one call when the driver said how much is left (small pieces are slow on
@@ -428,9 +434,8 @@ bool odbc_statement_result::read_byte_pieces(unsigned short number, const odbc_c
     SQLHSTMT h = m_statement->handle().get();
     std::string& bytes = value.bytes;
     size_t piece = column.first_piece;
-    bytes.resize(piece);
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(h, number, SQL_C_BINARY, bytes.data(), piece, &indicator);
+    SQLRETURN rc = SQLGetData(h, number, SQL_C_BINARY, m_byte_scratch.data(), piece, &indicator);
     if (rc == SQL_NO_DATA) {
         bytes.clear();
         return true;
@@ -442,9 +447,10 @@ bool odbc_statement_result::read_byte_pieces(unsigned short number, const odbc_c
         return true;
     }
     if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) <= piece) {
-        bytes.resize(indicator);
+        bytes.assign(m_byte_scratch.data(), indicator);
         return true;
     }
+    bytes.assign(m_byte_scratch.data(), piece);
     size_t length = piece;
     for (;;) {
         size_t want = indicator == SQL_NO_TOTAL ? std::max(length, long_first_piece)

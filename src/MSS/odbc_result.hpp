@@ -92,4 +92,7 @@ private:
     runner m_run;
     std::unique_ptr<odbc_statement> m_statement;
     std::vector<odbc_column> m_columns;
+    // The first call's buffers, sized once for the largest first piece of any column.
+    std::vector<char16_t> m_wide_scratch;
+    std::vector<char> m_byte_scratch;
 };
