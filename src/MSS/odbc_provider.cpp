@@ -47,7 +47,9 @@ std::u16string bstr_text(const VARIANT& value) {
 
 class rowset final : public odb_com_object, public IRowset, public IColumnsInfo, public IAccessor {
 public:
-    explicit rowset(std::unique_ptr<odbc_result> result) : m_result(std::move(result)) {}
+    explicit rowset(std::unique_ptr<odbc_result> result) : m_result(std::move(result)) {
+        for (const odbc_column& c : m_result->columns()) m_is_bytes.push_back(c.type == DBTYPE_BYTES);
+    }
 
     ODB_COM_REFCOUNT
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -72,11 +74,17 @@ public:
             if (!*handles) *handles = static_cast<HROW*>(CoTaskMemAlloc(sizeof(HROW) * count));
             if (!*handles) return E_OUTOFMEMORY;
             DBROWCOUNT got = 0;
-            while (got < count) {
-                size_t slot = free_slot();
-                if (!m_result->fetch(m_slots[slot].row)) break;
-                m_slots[slot].held = true;
-                (*handles)[got++] = slot + 1;
+            try {
+                while (got < count) {
+                    size_t slot = free_slot();
+                    if (!m_result->fetch(m_slots[slot].row)) break;
+                    m_slots[slot].held = true;
+                    (*handles)[got++] = slot + 1;
+                }
+            } catch (...) {
+                // The caller gets no handles from a failed call: let go of the rows read before.
+                for (DBROWCOUNT i = 0; i < got; ++i) m_slots[(*handles)[i] - 1].held = false;
+                throw;
             }
             *obtained = got;
             return got < count ? DB_S_ENDOFROWSET : S_OK;
@@ -85,6 +93,7 @@ public:
 
     HRESULT ReleaseRows(DBCOUNTITEM count, const HROW handles[], DBROWOPTIONS[], DBREFCOUNT counts[],
                         DBROWSTATUS statuses[]) override {
+        if (count && !handles) return E_INVALIDARG;
         bool bad = false;
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             slot* s = find(handles[i]);
@@ -198,7 +207,7 @@ private:
     bool write_value(const slot& s, const DBBINDING& binding, unsigned char* base) {
         const size_t index = binding.iOrdinal - 1;
         const odbc_value& value = s.row[index];
-        const bool is_bytes = m_result->columns()[index].type == DBTYPE_BYTES;
+        const bool is_bytes = m_is_bytes[index];
         DBSTATUS status = value.status;
         size_t length = 0;
         if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
@@ -243,6 +252,7 @@ private:
     }
 
     std::unique_ptr<odbc_result> m_result;
+    std::vector<bool> m_is_bytes;
     std::vector<slot> m_slots;
     odbc_row m_skipped;
     std::map<HACCESSOR, std::vector<DBBINDING>> m_accessors;
