@@ -518,6 +518,10 @@ void emu_catalog::run_statement(const std::string& text) {
             c.object_name(dbn, owner, name);
             c.expect("AS");
             std::string select = text.substr(t[c.pos - 1].begin + 2);
+            if (misplaced_order_by(select, true))
+                throw seed_error(
+                    "The ORDER BY clause is invalid in views unless TOP, OFFSET or FOR XML is also "
+                    "specified.");
             exec(connection(*db), "CREATE VIEW " + quote_ident(owner) + "." + quote_ident(name) + " AS " +
                                       to_sqlite(select, db->name, false));
             table_def tb;

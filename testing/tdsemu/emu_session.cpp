@@ -501,7 +501,7 @@ struct emu_session::proc_result {
 };
 
 emu_session::emu_session(const emu_state& state, int fd) : m_state(state), m_fd(fd), m_spid(0) {
-    m_spid = const_cast<emu_state&>(state).next_spid++;
+    m_spid = state.next_spid++;
 }
 
 emu_session::~emu_session() {
@@ -1153,6 +1153,14 @@ std::vector<result_column> emu_session::describe(sqlite3_stmt* st, const std::ve
 
 emu_session::outcome emu_session::run_sql(const std::string& original, bool last, bool in_proc) {
     unsigned token = in_proc ? tok_doneinproc : tok_done;
+    if (misplaced_order_by(original, false)) {
+        message(true, 1033, 15, 1,
+                "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, and "
+                "common "
+                "table expressions, unless TOP, OFFSET or FOR XML is also specified.");
+        done(tok_done, done_error, 0, 0);
+        return outcome::error;
+    }
     std::string sql = to_sqlite(substitute_variables(original), m_db->name, false);
     m_denied = nullptr;
     sqlite3_stmt* raw = nullptr;

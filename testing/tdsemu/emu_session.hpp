@@ -19,7 +19,7 @@ struct emu_state {
     emu_options options;
     std::unique_ptr<emu_catalog> catalog;
     std::string folder;
-    std::atomic<int> next_spid{51};
+    mutable std::atomic<int> next_spid{51};
 };
 
 // One client connection: pre-login, login, then batches, RPCs and attention until the client leaves.

@@ -216,11 +216,20 @@ std::string quote_literal(const std::string& text) {
 std::string to_sqlite(const std::string& text, const std::string& current_db, bool quote_decimals) {
     std::vector<sql_token> tokens = tokenize(text);
     std::string out;
-    std::string limit;
+    std::vector<std::string> limits(1); // TOP n of the SELECT at each bracket depth
+    auto append = [&](const std::string& piece) {
+        if (!out.empty()) out += ' ';
+        out += piece;
+    };
     for (size_t k = 0; k < tokens.size(); ++k) {
         const sql_token& t = tokens[k];
         std::string piece = t.raw;
-        if (t.k == sql_token::kind::nstring) {
+        if (t.k == sql_token::kind::punct && t.text == "(") {
+            limits.emplace_back();
+        } else if (t.k == sql_token::kind::punct && t.text == ")" && limits.size() > 1) {
+            if (!limits.back().empty()) append("LIMIT " + limits.back());
+            limits.pop_back();
+        } else if (t.k == sql_token::kind::nstring) {
             piece = quote_literal(t.text);
         } else if (t.k == sql_token::kind::quoted_ident) {
             piece = quote_ident(t.text); // SQLite does not undouble ]] inside brackets
@@ -230,7 +239,8 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
                    t.text.find('.') != std::string::npos) {
             piece = quote_literal(t.text);
         } else if (t.is("top") && k > 0 && (tokens[k - 1].is("select") || tokens[k - 1].is("distinct"))) {
-            // TOP n [PERCENT]: a LIMIT for the statement; 100 PERCENT (as views write it) means every row.
+            // TOP n [PERCENT]: a LIMIT at the end of its SELECT; 100 PERCENT (as views write it) means every
+            // row.
             size_t j = k + 1;
             bool paren = j < tokens.size() && tokens[j].text == "(";
             if (paren) ++j;
@@ -240,16 +250,14 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
                 if (paren && j < tokens.size() && tokens[j].text == ")") ++j;
                 bool percent = j < tokens.size() && tokens[j].is("percent");
                 if (percent) ++j;
-                if (!percent && tokens[k - 1].is("select") && k == 1) limit = n;
-                if (percent || k == 1) {
-                    k = j - 1;
-                    continue;
-                }
+                if (!percent) limits.back() = n;
+                k = j - 1;
+                continue;
             }
         } else if (t.k == sql_token::kind::word && k + 2 < tokens.size() && tokens[k + 1].text == "." &&
                    tokens[k + 2].text == "." && iequals(t.text, current_db)) {
             // db..name is the default owner of the current database.
-            out += "dbo";
+            append("dbo");
             ++k;
             continue;
         } else if (t.is_ident() && k + 4 < tokens.size() && tokens[k + 1].text == "." &&
@@ -266,11 +274,34 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
             piece = "strftime('%Y-%m-%d %H:%M:%f','now')";
             k += 2;
         }
-        if (!out.empty()) out += ' ';
-        out += piece;
+        append(piece);
     }
-    if (!limit.empty()) out += " LIMIT " + limit;
+    if (!limits[0].empty()) append("LIMIT " + limits[0]);
     return out;
+}
+
+bool misplaced_order_by(const std::string& text, bool at_top) {
+    std::vector<sql_token> tokens = tokenize(text);
+    struct scope {
+        bool select = false, limited = false;
+    };
+    std::vector<scope> scopes(1);
+    scopes[0].select = at_top;
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        const sql_token& t = tokens[k];
+        if (t.k == sql_token::kind::punct && t.text == "(") {
+            scopes.push_back({k + 1 < tokens.size() && tokens[k + 1].is("select"), false});
+        } else if (t.k == sql_token::kind::punct && t.text == ")") {
+            if (scopes.size() > 1) scopes.pop_back();
+        } else if (t.is("top") || t.is("offset") ||
+                   (t.is("for") && k + 1 < tokens.size() && tokens[k + 1].is("xml"))) {
+            scopes.back().limited = true;
+        } else if (t.is("order") && k + 1 < tokens.size() && tokens[k + 1].is("by") && scopes.back().select &&
+                   !scopes.back().limited) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace tdsemu

@@ -26,6 +26,9 @@ std::vector<std::string> split_statements(const std::string& text);
 // `quote_decimals` turns decimal literals into strings so that exact values survive storage.
 std::string to_sqlite(const std::string& text, const std::string& current_db, bool quote_decimals);
 
+// ORDER BY in a derived table, subquery (or, with at_top, a view) without TOP, OFFSET or FOR XML: error 1033.
+bool misplaced_order_by(const std::string& text, bool at_top);
+
 std::string quote_ident(const std::string& name);   // "name" for SQLite
 std::string quote_literal(const std::string& text); // 'text'
 

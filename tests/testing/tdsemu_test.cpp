@@ -378,6 +378,14 @@ TEST_F(emulator, runs_the_statements_the_export_sends) {
     EXPECT_EQ(column(c->all("SELECT TOP 1 order_id FROM dbo.Orders ORDER BY order_id DESC"), 0),
               (std::vector<std::string>{"3"}));
     EXPECT_EQ(c->scalar("SELECT name FROM Sales.dbo.Customers WHERE name = N'李小龙'"), "李小龙");
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM Sales..Customers"), "2");
+    EXPECT_EQ(
+        c->scalar("SELECT COUNT(*) FROM (SELECT TOP 2 order_id FROM dbo.Orders ORDER BY order_id) as query"),
+        "2");
+    auto order_error =
+        exec_error(*c, "SELECT COUNT(*) FROM (SELECT order_id FROM dbo.Orders ORDER BY order_id) as query");
+    ASSERT_FALSE(order_error.empty());
+    EXPECT_EQ(order_error[0].native, 1033);
     EXPECT_EQ(column(c->all("SELECT name, amount FROM dbo.OrderTotals"), 1),
               (std::vector<std::string>{"<NULL>", "12.3400", "99999.9999"}));
 
