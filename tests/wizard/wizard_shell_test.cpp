@@ -1,0 +1,371 @@
+#include "GUI2/g_gui.hpp"
+#include "GUI2/hyperlink_label.hpp"
+#include "GUI2/wizard_page.hpp"
+#include "GUI2/wizard_shell.hpp"
+#include "support/test_support.hpp"
+#include "wizard/connect_page.hpp"
+#include "wizard/drelk_entry.hpp"
+#include "wizard/gui_finish_page.hpp"
+#include "wizard/progress_page.hpp"
+#include "wizard/sel_file_page.hpp"
+#include "wizard/sel_tables_page.hpp"
+#include "wizard/welcome_page.hpp"
+#include "wizard/wizard_error_handler.hpp"
+#include "wizard_test_support.hpp"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWizard>
+#include <QWizardPage>
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace wizard_test;
+
+namespace {
+
+QAbstractButton* wizard_button(QWizard::WizardButton which) {
+    return wizard_shell::get().frame()->button(which);
+}
+
+bool shown_and_enabled(QWizard::WizardButton which) {
+    QAbstractButton* b = wizard_button(which);
+    return b->isVisible() && b->isEnabled();
+}
+
+void next() {
+    wizard_shell::get().frame()->next();
+}
+
+struct wizard_shell_test : ::testing::Test {
+    config_home home;
+    wizard_error_handler handler;
+};
+
+TEST_F(wizard_shell_test, captions_and_owner_change_with_the_first_activation) {
+    ui_script script;
+    {
+        // Before the shell exists, and before its first activation: bare captions, no owner.
+        script.when([] { return modal_message_box() != nullptr; },
+                    [] {
+                        EXPECT_EQ(modal_message_box()->windowTitle(), "Error");
+                        EXPECT_EQ(modal_message_box()->parentWidget(), nullptr);
+                        EXPECT_EQ(modal_message_box()->icon(), QMessageBox::Critical);
+                        answer(QMessageBox::Ok);
+                    });
+        script.start();
+        wizard_shell shell(drelk_title(), 501, 311, 312);
+        EXPECT_FALSE(wizard_shell::is_initialized());
+        wizard_shell::error(u"before");
+        EXPECT_TRUE(script.finished());
+    }
+
+    ui_script during;
+    during
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] {
+                  EXPECT_TRUE(wizard_shell::is_initialized());
+                  EXPECT_EQ(wizard_shell::get().frame()->windowTitle(), "Tabloxa 1.1 ");
+                  EXPECT_FALSE(wizard_shell::get().frame()->windowIcon().isNull());
+                  wizard_shell::message(u"hello");
+              })
+        .when([] { return modal_message_box() != nullptr; },
+              [] {
+                  EXPECT_EQ(modal_message_box()->windowTitle(), "Tabloxa 1.1  Message");
+                  EXPECT_EQ(modal_message_box()->parentWidget(), wizard_shell::get().frame());
+                  EXPECT_EQ(modal_message_box()->icon(), QMessageBox::Information);
+                  answer(QMessageBox::Ok);
+              })
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] { EXPECT_TRUE(wizard_shell::question(u"Proceed?")); })
+        .when([] { return modal_message_box() != nullptr; },
+              [] {
+                  EXPECT_EQ(modal_message_box()->windowTitle(), "Tabloxa 1.1  Question");
+                  EXPECT_EQ(static_cast<QAbstractButton*>(modal_message_box()->defaultButton()),
+                            modal_message_box()->button(QMessageBox::Yes));
+                  answer(QMessageBox::Yes);
+              })
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] { wizard_shell::get().frame()->reject(); })
+        .when([] { return modal_message_box() != nullptr; },
+              [] {
+                  EXPECT_EQ(modal_message_box()->text(), "Are you sure you want to exit the wizard?");
+                  EXPECT_EQ(static_cast<QAbstractButton*>(modal_message_box()->defaultButton()),
+                            modal_message_box()->button(QMessageBox::No));
+                  answer(QMessageBox::Yes);
+              });
+    during.start();
+    EXPECT_EQ(drelk_run(""), 0);
+    EXPECT_TRUE(during.finished());
+}
+
+TEST_F(wizard_shell_test, cancel_answered_no_keeps_the_page_and_its_values) {
+    ui_script script;
+    script.when([] { return wizard_on_page(welcome_page::dialog); }, [] { next(); })
+        .when([] { return wizard_on_page(connect_page::dialog); },
+              [] {
+                  auto* page = wizard_shell::get().frame()->currentPage();
+                  EXPECT_EQ(page->title(), "Step 1 of 4");
+                  EXPECT_EQ(page->subTitle(), "Connect to MS SQL server");
+                  EXPECT_TRUE(shown_and_enabled(QWizard::BackButton));
+                  EXPECT_TRUE(shown_and_enabled(QWizard::NextButton));
+                  wizard_button(QWizard::CancelButton)->click();
+              })
+        .when([] { return modal_message_box() != nullptr; }, [] { answer(QMessageBox::No); })
+        .when([] { return wizard_on_page(connect_page::dialog); },
+              [] {
+                  EXPECT_TRUE(wizard_shell::get().frame()->isVisible());
+                  // Escape and the window's close button ask too.
+                  QTest::keyClick(wizard_shell::get().frame(), Qt::Key_Escape);
+              })
+        .when([] { return modal_message_box() != nullptr; }, [] { answer(QMessageBox::No); })
+        .when([] { return wizard_on_page(connect_page::dialog); },
+              [] { wizard_button(QWizard::BackButton)->click(); })
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] {
+                  EXPECT_FALSE(wizard_button(QWizard::BackButton)->isEnabled());
+                  wizard_button(QWizard::CancelButton)->click();
+              })
+        .when([] { return modal_message_box() != nullptr; }, [] { answer(QMessageBox::Yes); });
+    script.start();
+    EXPECT_EQ(drelk_run(""), 0);
+    EXPECT_TRUE(script.finished());
+}
+
+TEST_F(wizard_shell_test, the_steps_carry_their_headers_and_the_finish_page_offers_only_finish) {
+    ui_script script;
+    script
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] {
+                  EXPECT_TRUE(wizard_shell::get().frame()->currentPage()->title().isEmpty());
+                  EXPECT_FALSE(
+                      wizard_shell::get().frame()->currentPage()->pixmap(QWizard::WatermarkPixmap).isNull());
+                  EXPECT_FALSE(wizard_button(QWizard::BackButton)->isEnabled());
+                  next();
+              })
+        .when([] { return wizard_on_page(connect_page::dialog); }, [] { next(); })
+        .when([] { return wizard_on_page(sel_file_page::dialog); },
+              [] {
+                  EXPECT_EQ(wizard_shell::get().frame()->currentPage()->subTitle(), "Select databases");
+                  EXPECT_FALSE(
+                      wizard_shell::get().frame()->currentPage()->pixmap(QWizard::LogoPixmap).isNull());
+                  next();
+              })
+        .when([] { return wizard_on_page(sel_tables_page::dialog); },
+              [] {
+                  EXPECT_EQ(wizard_shell::get().frame()->currentPage()->title(), "Step 3 of 4");
+                  EXPECT_EQ(wizard_shell::get().frame()->currentPage()->subTitle(), "Select tables");
+                  next();
+              })
+        .when([] { return wizard_on_page(progress_page::dialog); },
+              [] {
+                  EXPECT_EQ(wizard_shell::get().frame()->currentPage()->subTitle(),
+                            "Database converting is in progress");
+                  EXPECT_FALSE(wizard_button(QWizard::BackButton)->isEnabled());
+                  EXPECT_FALSE(wizard_button(QWizard::NextButton)->isEnabled());
+                  EXPECT_TRUE(shown_and_enabled(QWizard::CancelButton));
+                  wizard_shell::get().next_page(); // what the end of the conversion does
+              })
+        .when([] { return wizard_on_page(gui_finish_page::dialog); },
+              [] {
+                  EXPECT_TRUE(shown_and_enabled(QWizard::FinishButton));
+                  EXPECT_FALSE(wizard_button(QWizard::BackButton)->isVisible());
+                  EXPECT_FALSE(wizard_button(QWizard::NextButton)->isVisible());
+                  EXPECT_FALSE(wizard_button(QWizard::CancelButton)->isEnabled());
+                  EXPECT_FALSE(wizard_button(QWizard::HelpButton)->isEnabled());
+                  QWidget* page = wizard_shell::get().frame()->currentPage();
+                  EXPECT_EQ(g_find<QLabel>(page, gui_finish_page::id_title)->text(),
+                            "Conversion is Completed");
+                  EXPECT_TRUE(
+                      g_find<QLabel>(page, gui_finish_page::id_message)
+                          ->text()
+                          .startsWith(
+                              "Wizard has converted your MSSQL database into\nCSV format successfully."));
+                  EXPECT_FALSE(g_find<QPlainTextEdit>(page, gui_finish_page::id_errors)->isVisible());
+                  wizard_button(QWizard::FinishButton)->click();
+              });
+    script.start();
+    EXPECT_EQ(drelk_run(""), 1);
+    EXPECT_TRUE(script.finished());
+}
+
+TEST_F(wizard_shell_test, the_finish_page_lists_the_run_errors_on_one_line_each) {
+    ui_script script;
+    script
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] {
+                  wizard_shell::get().add_error("first\nerror");
+                  wizard_shell::get().add_error("second");
+                  for (int i = 0; i < 4; ++i) next();
+              })
+        .when([] { return wizard_on_page(progress_page::dialog); }, [] { wizard_shell::get().next_page(); })
+        .when([] { return wizard_on_page(gui_finish_page::dialog); },
+              [] {
+                  QWidget* page = wizard_shell::get().frame()->currentPage();
+                  EXPECT_EQ(
+                      g_find<QLabel>(page, gui_finish_page::id_message)->text(),
+                      "There were some errors while converting the database.\nClick 'Finish' to exit the "
+                      "wizard.");
+                  auto* edit = g_find<QPlainTextEdit>(page, gui_finish_page::id_errors);
+                  EXPECT_TRUE(edit->isVisible());
+                  EXPECT_TRUE(edit->isReadOnly());
+                  EXPECT_EQ(edit->toPlainText(), "first error\n\nsecond\n\n");
+                  QFocusEvent focus_in(QEvent::FocusIn, Qt::TabFocusReason);
+                  QApplication::sendEvent(edit, &focus_in);
+              })
+        .when(
+            [] { return wizard_shell::get().frame()->focusWidget() == wizard_button(QWizard::FinishButton); },
+            [] { wizard_button(QWizard::FinishButton)->click(); });
+    script.start();
+    EXPECT_EQ(drelk_run(""), 1);
+    EXPECT_TRUE(script.finished());
+}
+
+TEST_F(wizard_shell_test, help_goes_to_the_topic_of_the_current_page) {
+    test_support::temp_dir manual;
+    test_support::write_file(manual.file("drelk.html"), "<html></html>");
+    url_catcher browser({"file"});
+    ui_script script;
+    auto help_then_next = [](bool f1) {
+        return [f1] {
+            if (f1)
+                QTest::keyClick(wizard_shell::get().frame(), Qt::Key_F1);
+            else
+                wizard_button(QWizard::HelpButton)->click();
+            next();
+        };
+    };
+    std::string manual_path = manual.file("drelk.html");
+    script
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [manual_path, help_then_next] {
+                  wizard_shell::get().set_help_file(manual_path);
+                  help_then_next(true)();
+              })
+        .when([] { return wizard_on_page(connect_page::dialog); }, help_then_next(false))
+        .when([] { return wizard_on_page(sel_file_page::dialog); }, help_then_next(true))
+        .when([] { return wizard_on_page(sel_tables_page::dialog); }, help_then_next(false))
+        .when([] { return wizard_on_page(progress_page::dialog); },
+              [] {
+                  wizard_button(QWizard::HelpButton)->click();
+                  wizard_shell::get().next_page();
+              })
+        .when([] { return wizard_on_page(gui_finish_page::dialog); },
+              [] {
+                  QTest::keyClick(wizard_shell::get().frame(), Qt::Key_F1); // Help is disabled here
+                  wizard_button(QWizard::FinishButton)->click();
+              });
+    script.start();
+    drelk_run("");
+    ASSERT_TRUE(script.finished());
+    std::vector<QString> fragments;
+    for (const QUrl& url : browser.urls) {
+        EXPECT_EQ(url.toLocalFile().toStdString(), manual_path);
+        fragments.push_back(url.fragment());
+    }
+    EXPECT_EQ(fragments, std::vector<QString>({"topic1012", "topic1010", "topic1013", "topic1014", ""}));
+}
+
+TEST_F(wizard_shell_test, a_missing_manual_is_reported_and_the_wizard_goes_on) {
+    url_catcher browser({"file"});
+    ui_script script;
+    script
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] {
+                  wizard_shell::get().set_help_file("/nonexistent/drelk.html");
+                  wizard_button(QWizard::HelpButton)->click();
+              })
+        .when([] { return modal_message_box() != nullptr; },
+              [] {
+                  EXPECT_EQ(modal_message_box()->text(), "Help file does not exist. Reinstall the program.");
+                  answer(QMessageBox::Ok);
+              })
+        .when([] { return wizard_on_page(welcome_page::dialog); },
+              [] { wizard_shell::get().frame()->reject(); })
+        .when([] { return modal_message_box() != nullptr; }, [] { answer(QMessageBox::Yes); });
+    script.start();
+    drelk_run("");
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(browser.urls.empty());
+}
+
+// A page that counts the shell's timer ticks and has a check box.
+struct ticking_page : wizard_page {
+    ticking_page() : wizard_page(900, u"Step", u"Ticks", 1, button_next) {}
+    int ticks = 0;
+    void on_timer() override { ++ticks; }
+    void create_controls(QWizardPage* page) override { g_set_id(new QCheckBox("box", page), 1202); }
+};
+
+TEST_F(wizard_shell_test, the_timer_forwards_ticks_to_the_page_and_starts_once) {
+    ticking_page page;
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    shell.add_page(&page);
+    bool second_start_refused = false;
+    ui_script script;
+    script
+        .when([&] { return shell.shown(); },
+              [&] {
+                  // The conversion starts the timer from its worker thread.
+                  std::thread worker([&] { shell.start_timer(20); });
+                  while (!shell.timer_on()) QCoreApplication::processEvents();
+                  worker.join();
+                  try {
+                      shell.start_timer(20);
+                  } catch (const tk_mail_assertion&) {
+                      second_start_refused = true;
+                  }
+              })
+        .when([&] { return page.ticks >= 3; },
+              [&] {
+                  shell.stop_timer();
+                  EXPECT_TRUE(page.invert_chbox(1202));
+                  EXPECT_FALSE(page.invert_chbox(1202));
+                  EXPECT_THROW(page.invert_chbox(1999), tk_mail_assertion);
+                  shell.frame()->accept();
+              });
+    script.start();
+    EXPECT_EQ(shell.run(nullptr), 1);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(second_start_refused);
+    EXPECT_FALSE(shell.timer_on());
+}
+
+TEST_F(wizard_shell_test, a_second_shell_and_a_page_without_shell_are_internal_errors) {
+    ticking_page page;
+    EXPECT_THROW(page.activate(), tk_mail_assertion);
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    EXPECT_THROW(wizard_shell(u"again", 501, 311, 312), tk_mail_assertion);
+    EXPECT_EQ(wizard_shell::instance(), &shell);
+}
+
+TEST_F(wizard_shell_test, the_error_list_holds_twenty_messages) {
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(shell.add_error("e" + std::to_string(i)), i < 20);
+    ASSERT_EQ(shell.errors().size(), 20u);
+    EXPECT_EQ(shell.errors().back(), "e19");
+}
+
+TEST(hyperlink_label_test, a_click_opens_the_target_and_marks_it_visited) {
+    url_catcher browser({"https"});
+    hyperlink_label link("Quorvane", welcome_page::maker_site);
+    link.show();
+    QColor unvisited = link.palette().color(QPalette::WindowText);
+    EXPECT_EQ(unvisited, link.palette().color(QPalette::Link));
+    EXPECT_TRUE(link.font().underline());
+    EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(&link, Qt::LeftButton);
+    ASSERT_EQ(browser.urls.size(), 1u);
+    EXPECT_EQ(browser.urls[0].toString(), "https://www.example.com/");
+    EXPECT_TRUE(link.visited());
+    EXPECT_EQ(link.palette().color(QPalette::WindowText), link.palette().color(QPalette::LinkVisited));
+}
+
+} // namespace
