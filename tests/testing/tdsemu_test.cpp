@@ -736,3 +736,15 @@ TEST_F(emulator, answers_a_batch_of_several_statements) {
     EXPECT_EQ(s.rows(), (std::vector<row>{{"Zoë"}}));
     EXPECT_EQ(SQLMoreResults(s.handle()), SQL_NO_DATA);
 }
+
+TEST_F(emulator, stops_streaming_an_endless_result_on_cancel) {
+    auto c = connect();
+    {
+        statement s(c->handle());
+        s.exec("SELECT * FROM dbo.Endless");
+        for (int k = 0; k < 1000; ++k) ASSERT_EQ(SQLFetch(s.handle()), SQL_SUCCESS);
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLCancel(s.handle())));
+        SQLFreeStmt(s.handle(), SQL_CLOSE);
+    }
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Orders"), "3");
+}

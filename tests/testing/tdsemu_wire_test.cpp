@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -172,7 +173,9 @@ TEST(emulator_wire, survives_damaged_requests) {
     const std::string named_rpc = all_headers() + std::string("\x09\x00", 2) +
                                   tdsemu::utf16le_bytes("sp_tables") + std::string("\x00\x00", 2);
     int closed = 0, answered = 0;
-    for (int round = 0; round < 40; ++round) {
+    // TDSEMU_FUZZ_ROUNDS makes a longer run by hand.
+    const int rounds = std::getenv("TDSEMU_FUZZ_ROUNDS") ? std::atoi(std::getenv("TDSEMU_FUZZ_ROUNDS")) : 40;
+    for (int round = 0; round < rounds; ++round) {
         raw_client c(server.port());
         std::string tokens;
         c.send(0x10, login7("sa", "Tabloxa-1", "D"));
