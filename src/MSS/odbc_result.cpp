@@ -78,6 +78,15 @@ void fix_guid(std::u16string& text) {
 }
 
 // Microsoft's drivers write 0.5 as ".5".
+// FreeTDS writes the year 1 as "1-01-01": read that way it would be a two-digit year of this
+// century. The year always has four digits.
+void fix_year(std::u16string& text) {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
+    if (digits > 0 && digits < 4 && digits < text.size() && text[digits] == u'-')
+        text.insert(0, 4 - digits, u'0');
+}
+
 void fix_decimal(std::u16string& text) {
     if (!text.empty() && text[0] == u'.')
         text.insert(text.begin(), u'0');
@@ -137,10 +146,12 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
         fixed(column, DBTYPE_DBTIMESTAMP, 16, 40);
+        column.dated = true;
         break;
     case SQL_TYPE_DATE:
     case SQL_DATE:
         fixed(column, DBTYPE_DBDATE, 6, 16);
+        column.dated = true;
         break;
     case SQL_TYPE_TIME:
     case SQL_TIME:
@@ -149,6 +160,7 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
         break;
     case sql_ss_timestampoffset:
         fixed(column, DBTYPE_DBTIMESTAMPOFFSET, 20, 48);
+        column.dated = true;
         break;
     case SQL_CHAR:
         variable(column, DBTYPE_STR, column_size, false);
@@ -367,6 +379,7 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
         if (read_text_pieces(number, column, value) && value.status == DBSTATUS_S_OK) {
             if (column.guid) fix_guid(value.text);
             if (column.decimal) fix_decimal(value.text);
+            if (column.dated) fix_year(value.text);
         }
         return;
     }

@@ -22,6 +22,7 @@ struct odbc_column {
     read_kind read = text;
     bool guid = false;      // add the braces OLE DB gives a GUID
     bool decimal = false;   // give ".5" its leading zero
+    bool dated = false;     // give a year before 1000 its four digits
     size_t first_piece = 0; // characters (text) or bytes read by the first call
 };
 
