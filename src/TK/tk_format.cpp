@@ -65,26 +65,26 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
             continue;
         }
         // Collect one conversion: flags, width, precision, length, conversion character.
-        std::string spec = "%";
+        std::string conversion = "%";
         const char16_t* q = p + 1;
-        while (*q && std::strchr("-+ #0", static_cast<char>(*q)) && *q < 128) spec += static_cast<char>(*q++);
+        while (*q && std::strchr("-+ #0", static_cast<char>(*q)) && *q < 128) conversion += static_cast<char>(*q++);
         int width = -1, precision = -1;
         auto read_number = [&](int& value) {
             if (*q == u'*') {
                 value = va_arg(args, int);
-                spec += std::to_string(value);
+                conversion += std::to_string(value);
                 ++q;
                 return;
             }
             if (*q >= u'0' && *q <= u'9') value = 0;
             while (*q >= u'0' && *q <= u'9') {
                 value = value * 10 + (*q - u'0');
-                spec += static_cast<char>(*q++);
+                conversion += static_cast<char>(*q++);
             }
         };
         read_number(width);
         if (*q == u'.') {
-            spec += '.';
+            conversion += '.';
             ++q;
             precision = 0;
             read_number(precision);
@@ -100,7 +100,7 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
         char16_t conv = *q;
         if (!conv) break;
         p = q;
-        bool left = spec.find('-') != std::string::npos;
+        bool left = conversion.find('-') != std::string::npos;
         auto pad_text = [&](std::u16string text) {
             if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(precision);
             if (width > 0 && text.size() < static_cast<size_t>(width)) {
@@ -129,15 +129,15 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
         case u'x':
         case u'X':
         case u'o': {
-            spec += length;
-            spec += static_cast<char>(conv);
+            conversion += length;
+            conversion += static_cast<char>(conv);
             char buf[64];
             if (length == "ll" || length == "j")
-                std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(args, long long));
+                std::snprintf(buf, sizeof buf, conversion.c_str(), va_arg(args, long long));
             else if (length == "l" || length == "z" || length == "t")
-                std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(args, long));
+                std::snprintf(buf, sizeof buf, conversion.c_str(), va_arg(args, long));
             else
-                std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(args, int));
+                std::snprintf(buf, sizeof buf, conversion.c_str(), va_arg(args, int));
             append_ascii(out, buf);
             break;
         }
@@ -149,9 +149,9 @@ std::u16string tk_vwformat(const char16_t* format, va_list args) {
         case u'G':
         case u'a':
         case u'A': {
-            spec += static_cast<char>(conv);
+            conversion += static_cast<char>(conv);
             char buf[512];
-            std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(args, double));
+            std::snprintf(buf, sizeof buf, conversion.c_str(), va_arg(args, double));
             append_ascii(out, buf);
             break;
         }

@@ -35,7 +35,7 @@ CREATE TABLE dbo.Products (
     Density float NULL,
     Photo varbinary(max) NULL,
     Thumbnail image NULL,
-    Spec xml NULL,
+    Datasheet xml NULL,
     ProductGuid uniqueidentifier NOT NULL,
     RowVer timestamp,
     CONSTRAINT PK_Products PRIMARY KEY (ProductID),
@@ -108,12 +108,12 @@ INSERT INTO dbo.Customers (Name, Email, Country, CreditLimit, Discount, Rating, 
 line two'),
     (N'Анна Петрова', 'anna@example.ru', N'RU', 99999.99, 0.15, 5, 1, N'Постоянный клиент 😀');
 
-INSERT INTO dbo.Products (ProductID, Sku, Title, Description, Price, Weight, Density, Photo, Thumbnail, Spec, ProductGuid) VALUES
+INSERT INTO dbo.Products (ProductID, Sku, Title, Description, Price, Weight, Density, Photo, Thumbnail, Datasheet, ProductGuid) VALUES
     (1, 'TEA-0001', N'Green tea, 100 g', N'Sencha from Shizuoka — 静岡', 8.90, 0.1, 0.35, 0x89504E470D0A1A0A, 0xFFD8FFE0,
-     N'<spec><origin>JP</origin><grade>A</grade></spec>', '6F9619FF-8B86-D011-B42D-00C04FC964FF'),
+     N'<sheet><origin>JP</origin><grade>A</grade></sheet>', '6F9619FF-8B86-D011-B42D-00C04FC964FF'),
     (2, 'CUP-0002', N'Teacup "Kyoto"', N'Hand-made; holds 0.2 l', 24.50, 0.35, 2.4, NULL, NULL, NULL,
      'A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11'),
-    (3, 'POT-0003', N'Teapot, cast iron', NULL, 79.00, 1.2, 7.2, 0x00FF00FF, NULL, N'<spec material="iron"/>',
+    (3, 'POT-0003', N'Teapot, cast iron', NULL, 79.00, 1.2, 7.2, 0x00FF00FF, NULL, N'<sheet material="iron"/>',
      '3F2504E0-4F89-11D3-9A0C-0305E82C3301'),
     (4, 'GFT-0004', N'Gift card €25', N'Valid for 12 months', 25.00, NULL, NULL, NULL, NULL, NULL,
      '00000000-0000-0000-0000-000000000001');
