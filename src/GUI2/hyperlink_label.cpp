@@ -20,9 +20,8 @@ hyperlink_label::hyperlink_label(const QString& text, const QString& target, QWi
 }
 
 void hyperlink_label::apply_colour() {
-    QPalette colours = palette();
-    colours.setColor(QPalette::WindowText, colours.color(m_visited ? QPalette::LinkVisited : QPalette::Link));
-    setPalette(colours);
+    // A role, not a colour: the wizard's white page area would otherwise pick the text colour.
+    setForegroundRole(m_visited ? QPalette::LinkVisited : QPalette::Link);
 }
 
 void hyperlink_label::open() {

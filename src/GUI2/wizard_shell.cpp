@@ -55,6 +55,8 @@ public:
         setWizardStyle(QWizard::ModernStyle);
         setOptions(QWizard::HaveHelpButton | QWizard::NoBackButtonOnLastPage);
         setObjectName("wizard_frame");
+        // Room for the steps' lists and the watermark, whatever the first page holds.
+        setMinimumSize(620, 460);
 
         // Back asks the page first, as Next does.
         QAbstractButton* back_button = button(QWizard::BackButton);

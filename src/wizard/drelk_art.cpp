@@ -89,7 +89,8 @@ QPixmap icon() {
 }
 
 QPixmap watermark() {
-    QPixmap pm(164, 314);
+    // As tall as the frame's page area, so that the strip runs down to the buttons.
+    QPixmap pm(164, 414);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, pm.height());
@@ -100,9 +101,9 @@ QPixmap watermark() {
     p.setPen(QPen(QColor(255, 255, 255, 28), 1));
     for (int y = 12; y < pm.height(); y += 14) p.drawLine(0, y, pm.width(), y);
     for (int x = 18; x < pm.width(); x += 36) p.drawLine(x, 0, x, pm.height());
-    draw_database(p, QRectF(44, 48, 76, 98));
-    draw_arrow(p, QPointF(82, 160), QPointF(82, 196), 7);
-    draw_sheet(p, QRectF(46, 208, 72, 88));
+    draw_database(p, QRectF(44, 70, 76, 98));
+    draw_arrow(p, QPointF(82, 186), QPointF(82, 226), 7);
+    draw_sheet(p, QRectF(46, 240, 72, 88));
     return pm;
 }
 

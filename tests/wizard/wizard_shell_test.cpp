@@ -357,15 +357,32 @@ TEST(hyperlink_label_test, a_click_opens_the_target_and_marks_it_visited) {
     url_catcher browser({"https"});
     hyperlink_label link("Quorvane", welcome_page::maker_site);
     link.show();
-    QColor unvisited = link.palette().color(QPalette::WindowText);
-    EXPECT_EQ(unvisited, link.palette().color(QPalette::Link));
+    EXPECT_EQ(link.foregroundRole(), QPalette::Link);
     EXPECT_TRUE(link.font().underline());
     EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
     QTest::mouseClick(&link, Qt::LeftButton);
     ASSERT_EQ(browser.urls.size(), 1u);
     EXPECT_EQ(browser.urls[0].toString(), "https://www.example.com/");
     EXPECT_TRUE(link.visited());
-    EXPECT_EQ(link.palette().color(QPalette::WindowText), link.palette().color(QPalette::LinkVisited));
+    EXPECT_EQ(link.foregroundRole(), QPalette::LinkVisited);
 }
 
+} // namespace
+
+namespace {
+TEST(hyperlink_label_test, the_link_is_drawn_in_the_link_colour_on_a_white_wizard_page) {
+    QWizard wizard;
+    wizard.setWizardStyle(QWizard::ModernStyle);
+    auto* page = new QWizardPage;
+    auto* link = new hyperlink_label("Quorvane", welcome_page::maker_site, page);
+    wizard.addPage(page);
+    wizard.show();
+    QImage picture = link->grab().toImage();
+    QColor expected = link->palette().color(QPalette::Link);
+    int link_pixels = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (picture.pixelColor(x, y) == expected) ++link_pixels;
+    EXPECT_GT(link_pixels, 10);
+}
 } // namespace
