@@ -1233,7 +1233,15 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
     uint64_t count = 0;
     try {
         while (rc == SQLITE_ROW) {
-            put_row(m_out, cols, values);
+            // A value that does not fit fails the statement; the row's bytes so far must not reach the
+            // client.
+            size_t row_start = m_out.bytes.size();
+            try {
+                put_row(m_out, cols, values);
+            } catch (const value_error&) {
+                m_out.bytes.resize(row_start);
+                throw;
+            }
             ++count;
             if (m_out.bytes.size() >= m_packet_size) {
                 flush_partial();

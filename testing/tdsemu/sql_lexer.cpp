@@ -235,8 +235,15 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
             piece = quote_ident(t.text); // SQLite does not undouble ]] inside brackets
         } else if (t.k == sql_token::kind::hex) {
             piece = "X'" + (t.text.size() % 2 ? "0" + t.text : t.text) + "'";
+        } else if (quote_decimals && t.k == sql_token::kind::punct && t.text == "-" &&
+                   k + 1 < tokens.size() && tokens[k + 1].k == sql_token::kind::number && k > 0 &&
+                   (tokens[k - 1].text == "(" || tokens[k - 1].text == "," || tokens[k - 1].text == "=")) {
+            // A negative literal stays exact text too; SQLite's unary minus would make it a double.
+            const std::string& n = tokens[k + 1].text;
+            piece = n.find('.') != std::string::npos || n.size() > 18 ? quote_literal("-" + n) : "-" + n;
+            ++k;
         } else if (t.k == sql_token::kind::number && quote_decimals &&
-                   t.text.find('.') != std::string::npos) {
+                   (t.text.find('.') != std::string::npos || t.text.size() > 18)) {
             piece = quote_literal(t.text);
         } else if (t.is("top") && k > 0 && (tokens[k - 1].is("select") || tokens[k - 1].is("distinct"))) {
             // TOP n [PERCENT]: a LIMIT at the end of its SELECT; 100 PERCENT (as views write it) means every

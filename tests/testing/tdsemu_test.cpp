@@ -72,6 +72,8 @@ INSERT INTO dbo.Orders VALUES (1, 1, 12.34), (2, 2, 99999.9999), (3, 1, NULL);
 INSERT INTO hr.[Staff Members] VALUES ('A001', N'Ann'), ('B002', NULL);
 CREATE VIEW dbo.OrderTotals AS
 SELECT TOP 100 PERCENT c.name, o.amount FROM dbo.Customers c JOIN dbo.Orders o ON o.customer_id = c.id ORDER BY o.amount;
+CREATE TABLE dbo.Overflow (k int, small tinyint);
+INSERT INTO dbo.Overflow VALUES (1, 5), (2, 300);
 CREATE TABLE dbo.Secret (id int);
 DENY SELECT ON dbo.Secret TO public;
 CREATE TABLE dbo.Types (
@@ -351,6 +353,9 @@ TEST_F(emulator, reports_server_errors_with_their_numbers_and_states) {
         {"SELECT COUNT(*) FROM dbo.Secret", "42000", 229,
          "The SELECT permission was denied on the object 'Secret', database 'Sales', schema 'dbo'."},
         {"exec sp_nothing", "42000", 2812, "Could not find stored procedure 'sp_nothing'."},
+        // FreeTDS reports an overflow found while fetching as HY019 to ODBC 3 applications.
+        {"SELECT k, small FROM dbo.Overflow ORDER BY k", "HY019", 8115,
+         "Arithmetic overflow error converting expression to data type tinyint."},
         {"USE NoSuchDb", "08004", 911,
          "Database 'NoSuchDb' does not exist. Make sure that the name is entered correctly."},
     };
@@ -404,8 +409,8 @@ TEST_F(emulator, runs_the_statements_the_export_sends) {
         "dbo.Orders o ON o.customer_id = c.id ORDER BY o.amount");
 
     rows = c->all("exec sp_tables @table_owner='dbo', @table_type=\"'TABLE'\"");
-    EXPECT_EQ(column(rows, 2),
-              (std::vector<std::string>{"Big", "Customers", "Endless", "Long", "Orders", "Secret", "Types"}));
+    EXPECT_EQ(column(rows, 2), (std::vector<std::string>{"Big", "Customers", "Endless", "Long", "Orders",
+                                                         "Overflow", "Secret", "Types"}));
     rows = c->all("EXEC sp_columns @table_name=[Customers], @table_owner=[dbo]");
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(column(rows, 3), (std::vector<std::string>{"id", "name", "city", "active"}));
@@ -747,4 +752,23 @@ TEST_F(emulator, stops_streaming_an_endless_result_on_cancel) {
         SQLFreeStmt(s.handle(), SQL_CLOSE);
     }
     EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Orders"), "3");
+}
+
+TEST(emulator_options, keeps_exact_values_from_the_seed) {
+    environment env;
+    emu_options o;
+    o.seed_text =
+        "CREATE DATABASE P; USE P; CREATE TABLE t (d decimal(38,10), n numeric(38,0), m money, i bigint);"
+        "INSERT INTO t VALUES (-12345678901234567890.1234567891, -12345678901234567890123456789012345678,"
+        " -922337203685477.5808, -9223372036854775808),"
+        " (12345678901234567890.1234567891, 99999999999999999999999999999999999999, 922337203685477.5807,"
+        " 9223372036854775807);";
+    emu_server server(o);
+    connection c(env, connection_string(server.port(), "P"));
+    EXPECT_EQ(
+        c.all("SELECT * FROM t"),
+        (std::vector<row>{{"-12345678901234567890.1234567891", "-12345678901234567890123456789012345678",
+                           "-922337203685477.5808", "-9223372036854775808"},
+                          {"12345678901234567890.1234567891", "99999999999999999999999999999999999999",
+                           "922337203685477.5807", "9223372036854775807"}}));
 }

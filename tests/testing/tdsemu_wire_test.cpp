@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -136,6 +138,39 @@ std::string batch(const std::string& sql) {
     return all_headers() + tdsemu::utf16le_bytes(sql);
 }
 
+// RPC parameters as clients send them.
+std::string nvarchar_param(const std::string& name, const std::string& value) {
+    tdsemu::tds_buffer b;
+    b.b_varchar(name);
+    b.u8(0);
+    b.u8(0xE7);
+    std::string v = tdsemu::utf16le_bytes(value);
+    b.u16(static_cast<unsigned>(std::max<size_t>(v.size(), 2)));
+    b.raw(std::string("\x09\x04\xD0\x00\x34", 5));
+    b.u16(static_cast<unsigned>(v.size()));
+    b.raw(v);
+    return b.bytes;
+}
+
+std::string int_param(const std::string& name, int32_t value) {
+    tdsemu::tds_buffer b;
+    b.b_varchar(name);
+    b.u8(0);
+    b.u8(0x26);
+    b.u8(4);
+    b.u8(4);
+    b.u32(static_cast<uint32_t>(value));
+    return b.bytes;
+}
+
+std::string named_rpc(const std::string& name, const std::string& params) {
+    tdsemu::tds_buffer b;
+    b.raw(all_headers());
+    b.us_varchar(name);
+    b.u16(0);
+    return b.bytes + params;
+}
+
 const char* const seed =
     "CREATE DATABASE D; USE D; CREATE TABLE t (a int, b nvarchar(10)); INSERT INTO t VALUES (1, N'x');";
 
@@ -189,7 +224,8 @@ TEST(emulator_wire, survives_damaged_requests) {
             for (size_t b = 0; b < extra; ++b) payload += static_cast<char>(rng() % 256);
             if (type == 0x03 && rng() % 3 == 0) // a parameter header with a random type
                 payload = named_rpc + std::string("\x02\x40\x00\x61\x00\x00", 6) +
-                          static_cast<char>(rng() % 256) + payload.substr(named_rpc.size());
+                          static_cast<char>(rng() % 256) +
+                          payload.substr(std::min(payload.size(), named_rpc.size()));
             c.send(type, payload);
             std::string state = c.reply(tokens);
             if (state == "closed") {
@@ -201,6 +237,52 @@ TEST(emulator_wire, survives_damaged_requests) {
         }
     }
     EXPECT_GT(closed, 0);
+    EXPECT_GT(answered, 0);
+    raw_client c(server.port());
+    std::string tokens;
+    c.send(0x10, login7("sa", "Tabloxa-1", "D"));
+    ASSERT_EQ(c.reply(tokens), "ok");
+    c.send(0x01, batch("SELECT COUNT(*) FROM t"));
+    EXPECT_EQ(c.reply(tokens), "ok");
+}
+
+// Valid requests with a few bytes changed or cut off reach deeper into the parsers than random bytes.
+TEST(emulator_wire, survives_mutated_requests) {
+    tdsemu::emu_options o;
+    o.seed_text = seed;
+    tdsemu::emu_server server(o);
+    const std::vector<std::pair<unsigned, std::string>> templates = {
+        {0x01, batch("SELECT a, b FROM t WHERE b = N'x'; exec sp_tables @table_owner='dbo', "
+                     "@table_type=\"'TABLE'\"")},
+        {0x03, named_rpc("sp_columns", nvarchar_param("@table_name", "t") +
+                                           nvarchar_param("@table_owner", "dbo") + int_param("@ODBCVer", 3))},
+        {0x03,
+         named_rpc("sp_statistics", nvarchar_param("@table_name", "t") + nvarchar_param("@is_unique", "N"))},
+        {0x03, all_headers() + std::string("\xFF\xFF\x0A\x00\x00\x00", 6) +
+                   nvarchar_param("", "SELECT @P1, a FROM t") + nvarchar_param("", "@P1 int") +
+                   int_param("", 7)},
+        {0x10, login7("sa", "Tabloxa-1", "D")},
+    };
+    std::mt19937 rng(7);
+    const int rounds = std::getenv("TDSEMU_FUZZ_ROUNDS") ? std::atoi(std::getenv("TDSEMU_FUZZ_ROUNDS")) : 150;
+    int answered = 0;
+    for (int round = 0; round < rounds; ++round) {
+        raw_client c(server.port());
+        std::string tokens;
+        c.send(0x10, login7("sa", "Tabloxa-1", "D"));
+        ASSERT_EQ(c.reply(tokens), "ok");
+        const auto& [type, original] = templates[rng() % templates.size()];
+        std::string payload = original;
+        int changes = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < changes; ++k) payload[rng() % payload.size()] = static_cast<char>(rng() % 256);
+        if (rng() % 4 == 0) payload.resize(rng() % payload.size());
+        c.send(type, payload);
+        std::string state = c.reply(tokens);
+        if (state == "ok")
+            ++answered;
+        else
+            ASSERT_EQ(state, "closed");
+    }
     EXPECT_GT(answered, 0);
     raw_client c(server.port());
     std::string tokens;
