@@ -938,7 +938,10 @@ namespace {
 // leading statement, or 0 when the whole text is one statement.
 size_t leading_statement(const std::vector<sql_token>& t) {
     size_t n = 0;
-    if (t[0].is("USE") || t[0].is("PRINT")) {
+    if (t[0].is("SELECT")) {
+        // SET FMTONLY ON select ... SET FMTONLY OFF: a SELECT never holds the word SET.
+        while (n < t.size() && !t[n].is("SET")) ++n;
+    } else if (t[0].is("USE") || t[0].is("PRINT")) {
         n = 2;
     } else if (t[0].is("BEGIN") || t[0].is("COMMIT") || t[0].is("ROLLBACK") || t[0].is("SAVE")) {
         n = 1;
@@ -989,6 +992,7 @@ emu_session::outcome emu_session::execute_statement(const std::string& text, boo
         return run_exec(text, last);
     if (t[0].is("USE") && t.size() == 2 && t[1].is_ident()) return run_use(t[1].text, last);
     if (t[0].is("SET") || t[0].is("BEGIN") || t[0].is("COMMIT") || t[0].is("ROLLBACK") || t[0].is("SAVE")) {
+        if (t.size() == 3 && t[1].is("FMTONLY")) m_fmtonly = t[2].is("ON");
         done(token, more, t[0].is("SET") ? 0xBE : 0xD4, 0);
         return outcome::ok;
     }
@@ -1230,6 +1234,10 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
     if (rc == SQLITE_ROW) read_row(values);
     std::vector<result_column> cols = describe(st.get(), values);
     put_colmetadata(m_out, cols);
+    if (m_fmtonly) {
+        done(token, last ? 0 : done_more, 0xC1, 0);
+        return outcome::ok;
+    }
     uint64_t count = 0;
     try {
         while (rc == SQLITE_ROW) {
@@ -1845,7 +1853,7 @@ void emu_session::rpc(const std::string& payload) {
             std::string text;
             size_t from = 0, positional_index = at;
             for (const auto& t : tokens) {
-                if (t.k != sql_token::kind::variable) continue;
+                if (t.k != sql_token::kind::variable || t.text.rfind("@@", 0) == 0) continue;
                 std::string lname = ascii_lower(t.text.substr(1));
                 const cell* v = nullptr;
                 for (size_t k = at; k < values.size(); ++k)

@@ -94,6 +94,8 @@ private:
     const database_def* m_db = nullptr;
     sqlite3* m_sqlite = nullptr;
     const table_def* m_denied = nullptr;
+    // SET FMTONLY ON: queries answer with their columns only (bulk-copy clients ask this way).
+    bool m_fmtonly = false;
     std::map<int, std::string> m_prepared;
     int m_next_handle = 1;
 };

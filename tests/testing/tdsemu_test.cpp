@@ -442,6 +442,15 @@ TEST_F(emulator, runs_prepared_statements_with_parameters) {
     id = 1;
     s.check(SQLExecute(s.handle()));
     EXPECT_EQ(s.rows(), (std::vector<row>{{"Zoë"}}));
+
+    // Server variables are not parameters.
+    statement v(c->handle());
+    std::u16string with_variable = u"SELECT DB_NAME(), name, @@LANGUAGE FROM dbo.Customers WHERE id = ?";
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLPrepareW(v.handle(), reinterpret_cast<SQLWCHAR*>(with_variable.data()), SQL_NTS)));
+    SQLBindParameter(v.handle(), 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &id, 0, &ind);
+    v.check(SQLExecute(v.handle()));
+    EXPECT_EQ(v.rows(), (std::vector<row>{{"Sales", "Zoë", "us_english"}}));
 }
 
 namespace {
