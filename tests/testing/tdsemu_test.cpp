@@ -781,3 +781,17 @@ TEST(emulator_options, keeps_exact_values_from_the_seed) {
                           {"12345678901234567890.1234567891", "99999999999999999999999999999999999999",
                            "922337203685477.5807", "9223372036854775807"}}));
 }
+
+TEST_F(emulator, answers_fmtonly_with_the_columns_only) {
+    auto c = connect();
+    {
+        statement s(c->handle());
+        s.exec("SET FMTONLY ON select * from dbo.Orders SET FMTONLY OFF");
+        SQLRETURN rc = SQL_SUCCESS;
+        while (rc == SQL_SUCCESS && s.columns() == 0) rc = SQLMoreResults(s.handle());
+        ASSERT_EQ(rc, SQL_SUCCESS);
+        EXPECT_EQ(s.columns(), 3);
+        EXPECT_TRUE(s.rows().empty());
+    }
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Orders"), "3");
+}
