@@ -423,12 +423,25 @@ void emu_catalog::run_statement(const std::string& text) {
     database_def* db = nullptr;
     for (auto& d : m_databases)
         if (iequals(d.name, m_current)) db = &d;
+    if (size_t n = leading_statement(t)) {
+        run_statement(text.substr(0, t[n].begin));
+        run_statement(text.substr(t[n].begin));
+        return;
+    }
+    // What follows a statement without a separator is the next statement, never ignored.
+    auto next = [&]() {
+        if (c.accept("TO")) {
+            do c.ident();
+            while (c.accept_punct(","));
+        }
+        if (!c.at_end()) run_statement(text.substr(t[c.pos].begin));
+    };
     if (c.accept("GO") || c.accept("SET") || c.accept("PRINT")) return;
     if (c.accept("USE")) {
         std::string name = c.ident();
         if (!find_database(name)) throw seed_error("Database '" + name + "' does not exist.");
         m_current = find_database(name)->name;
-        return;
+        return next();
     }
     if (c.accept("DENY")) {
         if (c.accept("CONNECT")) {
@@ -438,7 +451,7 @@ void emu_catalog::run_statement(const std::string& text) {
             std::string name = c.ident();
             for (auto& d : m_databases)
                 if (iequals(d.name, name)) d.connect_denied = true;
-            return;
+            return next();
         }
         c.expect("SELECT");
         c.expect("ON");
@@ -448,7 +461,7 @@ void emu_catalog::run_statement(const std::string& text) {
         for (auto& tb : db->tables)
             if (iequals(tb.owner, owner) && iequals(tb.name, name)) {
                 tb.select_denied = true;
-                return;
+                return next();
             }
         throw seed_error("Cannot find the object '" + name + "'.");
     }
@@ -467,7 +480,7 @@ void emu_catalog::run_statement(const std::string& text) {
     if (c.accept("CREATE")) {
         if (c.accept("DATABASE")) {
             create_database(c.ident());
-            return;
+            return next();
         }
         if (c.accept("SCHEMA")) {
             std::string name = c.ident();
@@ -479,7 +492,8 @@ void emu_catalog::run_statement(const std::string& text) {
             db->files.push_back(m_folder + "/db" + std::to_string(++m_file_counter) + ".sqlite");
             exec(connection(*db),
                  "ATTACH DATABASE " + quote_literal(db->files.back()) + " AS " + quote_ident(name));
-            return;
+            if (c.accept("AUTHORIZATION")) c.ident();
+            return next();
         }
         if (c.peek().is("TABLE")) {
             create_table(*db, t, text);
@@ -510,7 +524,7 @@ void emu_catalog::run_statement(const std::string& text) {
             tb.pk_columns = {"id"};
             tb.generated_rows = rows;
             db->tables.push_back(tb);
-            return;
+            return next();
         }
         if (c.peek().is("VIEW")) {
             ++c.pos;
@@ -562,7 +576,7 @@ void emu_catalog::run_statement(const std::string& text) {
                                   quote_ident(ix.owner) + "." + quote_ident(ix.table + "$" + ix.name) +
                                   " ON " + quote_ident(ix.table) + " (" + cols + ")");
         db->indexes.push_back(ix);
-        return;
+        return next();
     }
     if (c.peek().is("INSERT") || c.peek().is("UPDATE") || c.peek().is("DELETE")) {
         exec(connection(*db), to_sqlite(text, db->name, true));

@@ -932,49 +932,6 @@ void emu_session::batch(const std::string& payload) {
     if (!m_closed) end_message();
 }
 
-namespace {
-
-// T-SQL needs no separator after SET, USE, PRINT and transaction statements: the length in tokens of such a
-// leading statement, or 0 when the whole text is one statement.
-size_t leading_statement(const std::vector<sql_token>& t) {
-    size_t n = 0;
-    if (t[0].is("SELECT")) {
-        // SET FMTONLY ON select ... SET FMTONLY OFF: a SELECT never holds the word SET.
-        while (n < t.size() && !t[n].is("SET")) ++n;
-    } else if (t[0].is("USE") || t[0].is("PRINT")) {
-        n = 2;
-    } else if (t[0].is("BEGIN") || t[0].is("COMMIT") || t[0].is("ROLLBACK") || t[0].is("SAVE")) {
-        n = 1;
-        if (n < t.size() && (t[n].is("TRAN") || t[n].is("TRANSACTION") || t[n].is("WORK"))) ++n;
-    } else if (t[0].is("SET")) {
-        if (t.size() > 1 && t[1].is("TRANSACTION")) {
-            n = 4; // SET TRANSACTION ISOLATION LEVEL
-            if (n < t.size() && (t[n].is("READ") || t[n].is("REPEATABLE")))
-                n += 2;
-            else
-                ++n;
-        } else {
-            n = 1;
-            while (n < t.size() && !t[n].is("ON") && !t[n].is("OFF") && n < 2 + 2 * 8) {
-                if (n + 1 < t.size() && t[n + 1].text == ",") {
-                    n += 2;
-                    continue;
-                }
-                // SET option value, e.g. SET TEXTSIZE 64512
-                if (n + 1 < t.size() && !t[n + 1].is("ON") && !t[n + 1].is("OFF")) {
-                    n += 1;
-                    break;
-                }
-                ++n;
-            }
-            ++n;
-        }
-    }
-    return n < t.size() ? n : 0;
-}
-
-} // namespace
-
 emu_session::outcome emu_session::execute_statement(const std::string& text, bool last, bool in_proc) {
     std::vector<sql_token> t = tokenize(text);
     unsigned more = last ? 0 : done_more;
@@ -1339,8 +1296,14 @@ emu_session::outcome emu_session::call_procedure(const std::string& full_name, c
     std::string name = full_name;
     if (auto dots = full_name.find(".."); dots != std::string::npos) {
         std::string dbname = full_name.substr(0, dots);
-        if (dbname.size() >= 2 && dbname.front() == '[' && dbname.back() == ']')
-            dbname = dbname.substr(1, dbname.size() - 2);
+        if (dbname.size() >= 2 && dbname.front() == '[' && dbname.back() == ']') {
+            std::string inner = dbname.substr(1, dbname.size() - 2);
+            dbname.clear();
+            for (size_t k = 0; k < inner.size(); ++k) {
+                dbname += inner[k];
+                if (inner[k] == ']' && k + 1 < inner.size() && inner[k + 1] == ']') ++k;
+            }
+        }
         name = full_name.substr(dots + 2);
         db = m_state.catalog->find_database(dbname);
         if (!db) {

@@ -287,6 +287,45 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
     return out;
 }
 
+// T-SQL needs no separator after SET, USE, PRINT and transaction statements: the length in tokens of such a
+// leading statement, or 0 when the whole text is one statement.
+size_t leading_statement(const std::vector<sql_token>& t) {
+    size_t n = 0;
+    if (t[0].is("SELECT")) {
+        // SET FMTONLY ON select ... SET FMTONLY OFF: a SELECT never holds the word SET.
+        while (n < t.size() && !t[n].is("SET")) ++n;
+    } else if (t[0].is("USE") || t[0].is("PRINT")) {
+        n = 2;
+    } else if (t[0].is("BEGIN") || t[0].is("COMMIT") || t[0].is("ROLLBACK") || t[0].is("SAVE")) {
+        n = 1;
+        if (n < t.size() && (t[n].is("TRAN") || t[n].is("TRANSACTION") || t[n].is("WORK"))) ++n;
+    } else if (t[0].is("SET")) {
+        if (t.size() > 1 && t[1].is("TRANSACTION")) {
+            n = 4; // SET TRANSACTION ISOLATION LEVEL
+            if (n < t.size() && (t[n].is("READ") || t[n].is("REPEATABLE")))
+                n += 2;
+            else
+                ++n;
+        } else {
+            n = 1;
+            while (n < t.size() && !t[n].is("ON") && !t[n].is("OFF") && n < 2 + 2 * 8) {
+                if (n + 1 < t.size() && t[n + 1].text == ",") {
+                    n += 2;
+                    continue;
+                }
+                // SET option value, e.g. SET TEXTSIZE 64512
+                if (n + 1 < t.size() && !t[n + 1].is("ON") && !t[n + 1].is("OFF")) {
+                    n += 1;
+                    break;
+                }
+                ++n;
+            }
+            ++n;
+        }
+    }
+    return n < t.size() ? n : 0;
+}
+
 bool misplaced_order_by(const std::string& text, bool at_top) {
     std::vector<sql_token> tokens = tokenize(text);
     struct scope {

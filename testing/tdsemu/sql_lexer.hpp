@@ -26,6 +26,10 @@ std::vector<std::string> split_statements(const std::string& text);
 // `quote_decimals` turns decimal literals into strings so that exact values survive storage.
 std::string to_sqlite(const std::string& text, const std::string& current_db, bool quote_decimals);
 
+// T-SQL needs no separator after SET, USE, PRINT and transaction statements: the length in tokens of such a
+// leading statement, or 0 when the whole text is one statement.
+size_t leading_statement(const std::vector<sql_token>& t);
+
 // ORDER BY in a derived table, subquery (or, with at_top, a view) without TOP, OFFSET or FOR XML: error 1033.
 bool misplaced_order_by(const std::string& text, bool at_top);
 

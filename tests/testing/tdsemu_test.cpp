@@ -644,7 +644,8 @@ TEST(emulator_options, runs_as_a_child_process_with_a_seed_file) {
     test_support::write_file(dir.file("seed.sql"),
                              "CREATE DATABASE Shop\nGO\nUSE Shop\nGO\nCREATE SCHEMA sales\nGO\nCREATE TABLE "
                              "[Odd ]] Name] (v nvarchar(10))\nGO\n"
-                             "INSERT INTO [Odd ]] Name] VALUES (N'ok')\nGO\n");
+                             "INSERT INTO [Odd ]] Name] VALUES (N'ok')\nGO\n"
+                             "CREATE DATABASE [Odd]]Db]\nGO\nUSE [Odd]]Db]\nCREATE TABLE other (a int)\n");
     tdsemu::emu_process child(TDSEMU_PATH,
                               {"--seed", dir.file("seed.sql"), "--version", "2008R2", "--login", "bob:secret",
                                "--generate", "Shop.sales.Gen=25", "--delay-ms", "1500"});
@@ -654,6 +655,12 @@ TEST(emulator_options, runs_as_a_child_process_with_a_seed_file) {
         EXPECT_EQ(c.scalar("SELECT @@VERSION").rfind("Microsoft SQL Server 2008 R2 (SP3)", 0), 0u);
         EXPECT_EQ(c.scalar("SELECT v FROM [dbo].[Odd ]] Name]"), "ok");
         EXPECT_EQ(c.scalar("SELECT COUNT(*) FROM sales.Gen"), "25");
+        // Another database's tables through [Odd]]Db]..sp_tables.
+        statement t(c.handle());
+        std::u16string odd = u"Odd]Db";
+        t.check(SQLTablesW(t.handle(), reinterpret_cast<SQLWCHAR*>(odd.data()), SQL_NTS, nullptr, 0, nullptr,
+                           0, nullptr, 0));
+        EXPECT_EQ(t.rows(), (std::vector<row>{{"Odd]Db", "dbo", "other", "TABLE", std::nullopt}}));
         // Each SELECT waits 1.5 s: a one-second query timeout cancels it through attention.
         statement s(c.handle());
         SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
@@ -679,6 +686,8 @@ TEST(emulator_options, rejects_a_faulty_seed_with_the_statement_at_fault) {
         {"USE Nowhere", "Database 'Nowhere' does not exist."},
         {"CREATE TABLE t (a int); DENY SELECT ON dbo.u", "Cannot find the object 'u'."},
         {"INSERT INTO t VALUES ('unterminated)", "Unclosed quotation mark"},
+        {"CREATE TABLE t (a int) garbage", "Incorrect syntax near 'garbage'"},
+        {"CREATE DATABASE X USE X CREATE TABLE t (a strange)", "Cannot find data type strange."},
     };
     for (const auto& sc : cases) {
         emu_options o;
