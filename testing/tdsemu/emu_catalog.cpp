@@ -311,8 +311,61 @@ const info_column info_columns[] = {
 
 } // namespace
 
+namespace {
+
+// A few of the server's built-in functions that SQLite lacks.
+void fn_newid(sqlite3_context* ctx, int, sqlite3_value**) {
+    unsigned char b[16];
+    sqlite3_randomness(16, b);
+    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);
+    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
+    char text[37];
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
+    sqlite3_result_text(ctx, text, 36, SQLITE_TRANSIENT);
+}
+
+void fn_getutcdate(sqlite3_context* ctx, int, sqlite3_value**) {
+    sqlite3* db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT strftime('%Y-%m-%d %H:%M:%f','now')", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        sqlite3_result_text(ctx, reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), -1,
+                            SQLITE_TRANSIENT);
+    else
+        sqlite3_result_null(ctx);
+    sqlite3_finalize(st);
+}
+
+// DATALENGTH counts bytes as the server stores them: two per character for Unicode text.
+void fn_datalength(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+        sqlite3_result_null(ctx);
+        break;
+    case SQLITE_BLOB:
+        sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
+        break;
+    case SQLITE_TEXT: {
+        std::string text(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])),
+                         sqlite3_value_bytes(argv[0]));
+        sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16le_bytes(text).size()));
+        break;
+    }
+    default:
+        sqlite3_result_int64(ctx, 8); // numbers: the width of bigint and float
+    }
+}
+
+} // namespace
+
 void register_generator(sqlite3* db) {
     sqlite3_create_module(db, "tdsemu_rows", &gen_module, nullptr);
+    sqlite3_create_function(db, "newid", 0, SQLITE_UTF8, nullptr, fn_newid, nullptr, nullptr);
+    sqlite3_create_function(db, "getutcdate", 0, SQLITE_UTF8, nullptr, fn_getutcdate, nullptr, nullptr);
+    sqlite3_create_function(db, "datalength", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, fn_datalength,
+                            nullptr, nullptr);
 }
 
 std::vector<column_def> generated_columns() {

@@ -100,7 +100,8 @@ private:
     int m_file_counter = 0;
 };
 
-// Registers the row generator module on a connection (needed before a generated table is read).
+// Registers the row generator module and the server functions SQLite lacks (newid, getutcdate, datalength) on
+// a connection; needed before a generated table is read.
 void register_generator(sqlite3* db);
 // The columns of a generated table, in order.
 std::vector<column_def> generated_columns();

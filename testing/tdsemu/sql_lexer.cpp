@@ -272,6 +272,13 @@ std::string to_sqlite(const std::string& text, const std::string& current_db, bo
                    iequals(t.text, current_db) && (k == 0 || tokens[k - 1].text != ".")) {
             k += 1; // db.owner.name within the current database
             continue;
+        } else if (t.is("with") && k > 0 && k + 1 < tokens.size() && tokens[k + 1].text == "(" &&
+                   tokens[k - 1].k != sql_token::kind::punct) {
+            // A table hint, WITH (NOLOCK): no meaning here.
+            size_t j = k + 2;
+            while (j < tokens.size() && tokens[j].text != ")") ++j;
+            k = j;
+            continue;
         } else if (t.is("isnull") && k + 1 < tokens.size() && tokens[k + 1].text == "(") {
             piece = "IFNULL";
         } else if (t.is("len") && k + 1 < tokens.size() && tokens[k + 1].text == "(") {

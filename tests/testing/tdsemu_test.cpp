@@ -384,6 +384,9 @@ TEST_F(emulator, runs_the_statements_the_export_sends) {
               (std::vector<std::string>{"3"}));
     EXPECT_EQ(c->scalar("SELECT name FROM Sales.dbo.Customers WHERE name = N'李小龙'"), "李小龙");
     EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM Sales..Customers"), "2");
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Customers c WITH (NOLOCK) WHERE c.id > 0"), "2");
+    EXPECT_EQ(c->scalar("SELECT DATALENGTH(name) FROM dbo.Customers WHERE id = 2"), "6");
+    EXPECT_EQ(c->scalar("SELECT LEN(NEWID())"), "36");
     EXPECT_EQ(
         c->scalar("SELECT COUNT(*) FROM (SELECT TOP 2 order_id FROM dbo.Orders ORDER BY order_id) as query"),
         "2");
