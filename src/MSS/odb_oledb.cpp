@@ -20,6 +20,14 @@ odb_class_factory* odb_set_class_factory(odb_class_factory* factory) noexcept {
     return g_factory.exchange(factory);
 }
 
+void odb_cancel_running() {
+    if (odb_class_factory* factory = odb_get_class_factory()) factory->cancel_running();
+}
+
+void odb_allow_running() {
+    if (odb_class_factory* factory = odb_get_class_factory()) factory->allow_running();
+}
+
 odb_class_factory* odb_get_class_factory() noexcept {
     return g_factory.load();
 }

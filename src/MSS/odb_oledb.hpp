@@ -457,7 +457,16 @@ public:
     virtual ~odb_class_factory() = default;
     // REGDB_E_CLASSNOTREG when the class is not available.
     virtual HRESULT create_instance(REFCLSID clsid, REFIID riid, void** object) = 0;
+    // Asks every statement the provider is running, on any thread, to stop, and refuses new ones
+    // until allow_running (a cancelled run).
+    virtual void cancel_running() {}
+    virtual void allow_running() {}
 };
+
+// Cancels what the installed provider is running and what a run would start next; the calls
+// waiting on it fail. odb_allow_running lets statements run again.
+void odb_cancel_running();
+void odb_allow_running();
 
 // Installs the process's provider (not owned; null removes it) and answers the previous one.
 odb_class_factory* odb_set_class_factory(odb_class_factory* factory) noexcept;

@@ -135,6 +135,14 @@ size_t odbc_pool::size() const {
     return m_connections.size();
 }
 
+namespace {
+// The open statements, so that another thread can cancel them; a handle is freed only under the
+// lock, never while SQLCancel uses it.
+std::mutex open_statements_lock;
+std::vector<SQLHSTMT> open_statements;
+bool statements_refused = false;
+} // namespace
+
 odbc_statement::odbc_statement(const std::shared_ptr<odbc_pool>& pool)
     : m_pool(pool), m_connection(pool->acquire()) {
     try {
@@ -143,11 +151,34 @@ odbc_statement::odbc_statement(const std::shared_ptr<odbc_pool>& pool)
         m_pool->release(*m_connection);
         throw;
     }
+    std::lock_guard<std::mutex> guard(open_statements_lock);
+    if (statements_refused) {
+        m_stmt.reset();
+        m_pool->release(*m_connection);
+        m_connection.reset();
+        throw odbc_error(E_FAIL, u"Operation canceled");
+    }
+    open_statements.push_back(m_stmt.get());
+}
+
+void odbc_cancel_all_statements() noexcept {
+    std::lock_guard<std::mutex> guard(open_statements_lock);
+    statements_refused = true;
+    for (SQLHSTMT statement : open_statements) SQLCancel(statement);
+}
+
+void odbc_allow_statements() noexcept {
+    std::lock_guard<std::mutex> guard(open_statements_lock);
+    statements_refused = false;
 }
 
 void odbc_statement::close() noexcept {
     if (!m_connection) return;
-    m_stmt.reset();
+    {
+        std::lock_guard<std::mutex> guard(open_statements_lock);
+        std::erase(open_statements, m_stmt.get());
+        m_stmt.reset();
+    }
     m_pool->release(*m_connection);
     m_connection.reset();
 }

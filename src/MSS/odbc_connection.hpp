@@ -68,3 +68,9 @@ private:
     std::shared_ptr<odbc_connection> m_connection;
     odbc_handle m_stmt;
 };
+
+// SQLCancel on every open statement of the process, from any thread: a statement the server is
+// still running, or a result being fetched, stops with an error.
+// Statements opened after it fail at once, so that a cancel cannot slip in between two of them.
+void odbc_cancel_all_statements() noexcept;
+void odbc_allow_statements() noexcept;

@@ -530,3 +530,11 @@ void odbc_install_provider() {
     static odbc_provider provider;
     odb_set_class_factory(&provider);
 }
+
+void odbc_provider::cancel_running() {
+    odbc_cancel_all_statements();
+}
+
+void odbc_provider::allow_running() {
+    odbc_allow_statements();
+}

@@ -12,6 +12,8 @@
 class odbc_provider : public odb_class_factory {
 public:
     HRESULT create_instance(REFCLSID clsid, REFIID riid, void** object) override;
+    void cancel_running() override;
+    void allow_running() override;
 
     // The ODBC driver behind a provider class; empty for other classes.
     static std::u16string driver_name(REFCLSID clsid);

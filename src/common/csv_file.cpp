@@ -18,12 +18,18 @@ const char error_opening[] = "Error opening CSV file";
 const char error_writing[] = "Error writing CSV file: ";
 
 // UTF-16 to UTF-8, appended; the text ends at its first NUL and a lone surrogate becomes U+FFFD.
+// Written through a pointer into room made once: appending byte by byte cost more than the rest
+// of a text value's way to the file.
 void append_utf8(std::string& out, std::u16string_view text) {
+    size_t start = out.size();
+    // At most three bytes per UTF-16 unit: a pair of them gives four.
+    out.resize(start + 3 * text.size());
+    char* p = out.data() + start;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c == 0) break;
         if (c < 0x80) {
-            out += static_cast<char>(c);
+            *p++ = static_cast<char>(c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -33,17 +39,18 @@ void append_utf8(std::string& out, std::u16string_view text) {
             c = 0xFFFD;
         }
         if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         }
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    out.resize(static_cast<size_t>(p - out.data()));
 }
 
 bool fits_int32(long double v) {
@@ -131,6 +138,13 @@ void csv_file::close() {
     int fd = m_fd;
     m_fd = -1;
     if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
+}
+
+void csv_file::discard() noexcept {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    if (!m_path.empty() && ::unlink(m_path.c_str()) != 0)
+        TK_TRACE(3, "Cannot remove %s: %s", m_path.c_str(), std::strerror(errno));
 }
 
 void csv_file::write_csv_field(std::string_view text) {

@@ -21,6 +21,8 @@ public:
     void append_record(const udb_record& record) override;
     // Closes the file and reports a failure to do so; the destructor closes silently.
     void close();
+    // Closes and removes an incomplete file (a cancelled run), so no half table stays behind.
+    void discard() noexcept;
 
 protected:
     // Appends one field to the line being built, quoted when the text needs it.

@@ -73,6 +73,10 @@ public:
     // The console agent's behaviour: every table when nothing is selected, missing tables
     // reported on the console, progress lines.
     void set_console(bool on) { m_console = on; }
+    // From another thread: the run stops at once, between two records or by cancelling the
+    // statement the server runs; the file being written is removed, finished files stay.
+    void request_cancel();
+    bool cancel_requested() const { return m_cancel; }
 
     bool load_all(const udb_profile& profile) override;
     void store_all(udb_profile& profile) const override;
@@ -93,6 +97,7 @@ protected:
     virtual void report_run_failure(const std::string& text);
 
     bool m_console = false;
+    std::atomic<bool> m_cancel{false};
     bool m_run_failed = false;
     bool m_blob_to_text = false;
     bool m_include_fnames = true;
@@ -101,5 +106,6 @@ protected:
 private:
     void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
                        const std::u16string& name, const std::u16string& text);
-    void convert_records(mss_table& source, csv_file& writer, const std::u16string& name);
+    // False when the run was cancelled before the last record.
+    bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name);
 };

@@ -3,6 +3,7 @@
 #include "MSS/mss_database.hpp"
 #include "MSS/mss_engine.hpp"
 #include "MSS/mss_table.hpp"
+#include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
@@ -71,9 +72,21 @@ void drelk_converter::report_run_failure(const std::string& text) {
     }
 }
 
+void drelk_converter::request_cancel() {
+    TK_TRACE(3, "Conversion cancelled");
+    m_cancel = true;
+    odb_cancel_running();
+}
+
 void drelk_converter::operator()() {
     TK_TRACE(2, "drelk_converter::operator()");
     m_run_failed = false;
+    m_cancel = false;
+    // A cancel refuses new statements until the run is over; the next work may use the server.
+    struct allow_statements {
+        allow_statements() { odb_allow_running(); }
+        ~allow_statements() { odb_allow_running(); }
+    } allowed;
     init_conversion marker(finished_flag());
     // Declared after the marker: released before its end line is written.
     std::unique_ptr<mss_database> db;
@@ -92,6 +105,7 @@ void drelk_converter::operator()() {
         }
         validator = std::make_unique<csv_validator>(m_dest);
         for (const auto& [name, text] : m_selection) {
+            if (m_cancel) break;
             convert_entry(*db, *folder, *validator, name, text);
             ++tables_done;
         }
@@ -101,9 +115,12 @@ void drelk_converter::operator()() {
     } catch (const tk_final_exception&) {
         // The wizard's handler ended the run; it has said why.
     } catch (const tk_exception& e) {
+        // A cancelled statement fails; that is no error of the run.
+        if (m_cancel) return;
         m_run_failed = true;
         report(e, true);
     } catch (const std::exception& e) {
+        if (m_cancel) return;
         m_run_failed = true;
         TK_TRACE(3, "ERROR:\n%s", e.what());
         report_run_failure(e.what());
@@ -151,17 +168,25 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             std::printf("Converting table %s\n", shown(name).c_str());
             std::fflush(stdout);
         }
-        if (!m_only_definitions) convert_records(*source, *writer, name);
+        if (!m_only_definitions && !convert_records(*source, *writer, name)) {
+            writer->discard();
+            return;
+        }
         writer->close();
     } catch (const tk_exception& e) {
+        if (m_cancel) {
+            if (writer) writer->discard();
+            return;
+        }
         set_context(shown(name));
         report(e, false);
     }
 }
 
-void drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
     source.reset();
     while (!source.is_eof()) {
+        if (m_cancel) return false;
         bool written = false;
         try {
             TK_TRACE(1, "Converting record #%d", records_converted + 1);
@@ -170,13 +195,15 @@ void drelk_converter::convert_records(mss_table& source, csv_file& writer, const
             ++records_converted;
             source.next();
         } catch (const tk_exception& e) {
+            if (m_cancel) return false;
             // The number of the record that failed to arrive or to be written.
             set_context(shown(name) + ", record #" + std::to_string(records_converted + 1));
             report(e, false);
             // A record the source could not deliver ends the table; what was written stays.
-            if (e.level() == 0) return;
+            if (e.level() == 0) return true;
             if (!written) ++records_converted;
             source.next();
         }
     }
+    return true;
 }
