@@ -48,6 +48,12 @@ void error_handler::handle(const tk_exception& e, bool run_ending) {
     report(text, e.level(), run_ending);
 }
 
+void error_handler::report_failure(const std::string& text) {
+    if (m_silent) return;
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 void error_handler::report_internal(const std::string& message) {
     // Shown even in silent mode.
     std::fprintf(stdout, "Internal error: %s\n", message.c_str());

@@ -16,6 +16,9 @@ public:
     virtual ~error_handler();
 
     void handle(const tk_exception& e, bool run_ending);
+    // A failure outside the toolkit family that ended a run (out of memory, a library's error):
+    // the console writes its text on standard error unless silent; the wizard shows and lists it.
+    virtual void report_failure(const std::string& text);
 
     void set_context(const std::string& context);
     std::string context() const;

@@ -66,10 +66,8 @@ void drelk_converter::check_dest() {
 }
 
 void drelk_converter::report_run_failure(const std::string& text) {
-    if (!m_silent) {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
-    }
+    if (error_handler* handler = error_handler::instance()) handler->report_failure(text);
+    else if (!m_silent) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void drelk_converter::request_cancel() {
