@@ -10,7 +10,7 @@ packages=(
     locales util-linux
 )
 if [ "${TABLOXA_NO_WIZARD:-0}" != 1 ]; then
-    packages+=(qt6-base-dev xvfb xauth)
+    packages+=(qt6-base-dev xvfb xauth fonts-dejavu-core)
 fi
 
 missing=()

@@ -44,13 +44,25 @@ void g_guarded(const std::function<void()>& fn) {
     try {
         fn();
     } catch (const tk_final_exception&) {
-    } catch (const tk_exception& e) {
-        if (error_handler* handler = error_handler::instance())
-            handler->handle(e, true);
-        else
-            wizard_shell::error(e.message());
-    } catch (const std::exception& e) {
-        wizard_shell::error(std::string(e.what()));
+    } catch (...) {
+        // Like an exception leaving the wizard's own loop: the wizard ends and the program's
+        // top-level handler reports it.
+        wizard_shell* shell = wizard_shell::instance();
+        if (shell && shell->frame()) {
+            shell->end_with(std::current_exception());
+            return;
+        }
+        try {
+            throw;
+        } catch (const tk_exception& e) {
+            if (error_handler* handler = error_handler::instance())
+                handler->handle(e, true);
+            else
+                wizard_shell::error(e.message());
+        } catch (const std::exception& e) {
+            wizard_shell::error(std::string(e.what()));
+        } catch (...) {
+        }
     }
 }
 

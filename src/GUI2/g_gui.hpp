@@ -19,8 +19,9 @@ template <class T = QWidget> T* g_find(const QObject* parent, int id) {
 // attempt, the conversion) report through dialogs, which only that thread may create.
 void g_run_on_gui(const std::function<void()>& fn);
 
-// Runs a page's handler inside Qt's event handling, which must not be left by an exception:
-// failures go to the error handler (or an error box), a run's end is simply absorbed.
+// Runs a page's handler inside Qt's event handling, which must not be left by an exception.
+// A failure ends the running wizard and is raised again from `wizard_shell::run`; without a
+// wizard it goes to the error handler (or an error box). A run's end is simply absorbed.
 void g_guarded(const std::function<void()>& fn);
 
 // Narrow text (the locale's encoding) and wide text into Qt's; never fails.

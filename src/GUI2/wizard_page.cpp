@@ -15,7 +15,9 @@ wizard_page::wizard_page(int dialog_id, std::u16string title, std::u16string sub
     TK_TRACE(2, "wizard_page::ctor(%d)", dialog_id);
 }
 
-wizard_page::~wizard_page() = default;
+wizard_page::~wizard_page() {
+    if (wizard_shell* shell = wizard_shell::instance()) shell->remove_page(this);
+}
 
 void wizard_page::create_controls(QWizardPage*) {}
 

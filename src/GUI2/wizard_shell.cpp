@@ -19,6 +19,8 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include <utility>
+
 namespace {
 
 // The frame's page: hands Qt's questions to the page's logic.
@@ -27,6 +29,7 @@ public:
     explicit wizard_qt_page(wizard_page* logic) : m_logic(logic), m_buttons(logic->buttons()) {}
 
     wizard_page* logic() const { return m_logic; }
+    void detach() { m_logic = nullptr; }
     void set_buttons(int buttons) {
         m_buttons = buttons;
         emit completeChanged();
@@ -38,7 +41,7 @@ public:
     }
     bool validatePage() override {
         bool ok = false;
-        g_guarded([&] { ok = m_logic->on_next(); });
+        g_guarded([&] { ok = m_logic && m_logic->on_next(); });
         return ok;
     }
 
@@ -119,7 +122,7 @@ private:
                 if (currentId() == id) apply_buttons(buttons);
             });
         }
-        if (!ok) {
+        if (!ok && !wizard_shell::get().failing()) {
             TK_TRACE(1, "wizard_frame: page %d refused its activation", page->dialog_id());
             QTimer::singleShot(0, this, [this, forward] { forward ? next() : back(); });
         }
@@ -140,14 +143,19 @@ wizard_shell::~wizard_shell() {
     TK_TRACE(2, "wizard_shell::dtor");
     if (m_timer_on) stop_timer();
     for (wizard_page* page : m_pages) page->set_widget(nullptr);
+    m_pages.clear();
     delete m_frame;
     m_frame = nullptr;
-    m_pages.clear();
 }
 
 void wizard_shell::add_page(wizard_page* page) {
     TK_ASSERT(page && !m_frame, "g_wiz_sh");
     m_pages.push_back(page);
+}
+
+void wizard_shell::remove_page(wizard_page* page) {
+    std::erase(m_pages, page);
+    if (auto* widget = dynamic_cast<wizard_qt_page*>(page->widget())) widget->detach();
 }
 
 int wizard_shell::run(QWidget* parent) {
@@ -173,6 +181,7 @@ int wizard_shell::run(QWidget* parent) {
     int result = m_frame->exec();
     TK_TRACE(1, "wizard_shell::run returns %d", result);
     if (m_timer_on) stop_timer();
+    if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
     return result;
 }
 
@@ -307,6 +316,15 @@ void wizard_shell::first_activation() {
     }
     m_frame->move(target.topLeft());
     m_shown = true;
+}
+
+void wizard_shell::end_with(std::exception_ptr failure) {
+    TK_TRACE(2, "wizard_shell::end_with");
+    if (!m_failure) m_failure = failure;
+    // From the event loop: a failure while the frame is still being shown would otherwise close
+    // it before its loop runs.
+    if (m_frame)
+        QTimer::singleShot(0, m_frame, [frame = m_frame] { static_cast<QDialog*>(frame)->done(-1); });
 }
 
 void wizard_shell::next_page() {

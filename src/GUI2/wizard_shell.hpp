@@ -2,6 +2,7 @@
 
 #include "TK/tk_singl.hpp"
 
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@ public:
     wizard_shell(std::u16string title, int icon_id, int watermark_id, int header_id);
     ~wizard_shell();
 
-    // Pages stay owned by the caller and must outlive `run`.
+    // Pages stay owned by the caller and must outlive `run`; a page destroyed before the shell
+    // takes itself out of it.
     void add_page(wizard_page* page);
+    void remove_page(wizard_page* page);
     // Runs the wizard modally; the result is the program's exit code (1 Finish, 0 Cancel).
     int run(QWidget* parent);
 
@@ -50,6 +53,10 @@ public:
     void first_activation();
     bool shown() const { return m_shown; }
 
+    // Closes the wizard; `run` then raises the failure.
+    void end_with(std::exception_ptr failure);
+    bool failing() const { return m_failure != nullptr; }
+
     // Moves the wizard on to the next page, whatever the buttons say (the end of the progress).
     void next_page();
 
@@ -74,6 +81,7 @@ private:
     std::string m_help_file;
     bool m_shown = false;
     bool m_timer_on = false;
+    std::exception_ptr m_failure;
     mutable std::mutex m_errors_lock;
     std::vector<std::string> m_errors;
 };

@@ -82,7 +82,17 @@ int drelk_run(const std::string& command_line) {
         result = shell->run(g_active_window());
     } catch (const tk_final_exception&) {
     } catch (const tk_exception& e) {
-        if (error_handler* handler = error_handler::instance()) handler->handle(e, true);
+        // Whatever its own level, a failure that ends the wizard is reported as one that ends
+        // the run; an internal error stays one.
+        if (error_handler* handler = error_handler::instance()) {
+            if (e.level() >= 1) {
+                handler->handle(e, true);
+            } else {
+                tk_exception ending(e.message(), 1);
+                ending.set_code(e.code());
+                handler->handle(ending, true);
+            }
+        }
     } catch (const std::exception& e) {
         wizard_shell::error(std::string(e.what()));
     }

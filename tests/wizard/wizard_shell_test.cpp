@@ -386,3 +386,33 @@ TEST(hyperlink_label_test, the_link_is_drawn_in_the_link_colour_on_a_white_wizar
     EXPECT_GT(link_pixels, 10);
 }
 } // namespace
+
+namespace {
+// A page whose initialisation fails, as the database page does when the server refuses to list.
+struct failing_page : wizard_page {
+    failing_page() : wizard_page(901, u"Step", u"Fails", 1, button_next) {}
+    bool page_init() override { throw tk_exception("Azure SQL does not allow to list databases.", 0); }
+};
+
+TEST(wizard_shell_failure_test, a_failure_inside_a_page_ends_the_wizard_and_reaches_the_caller) {
+    failing_page page;
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    shell.add_page(&page);
+    try {
+        shell.run(nullptr);
+        FAIL() << "the wizard went on";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.message(), "Azure SQL does not allow to list databases.");
+    }
+    EXPECT_FALSE(shell.frame()->isVisible());
+}
+
+TEST(wizard_shell_failure_test, a_page_destroyed_before_the_shell_leaves_it) {
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    {
+        failing_page page;
+        shell.add_page(&page);
+    }
+    EXPECT_TRUE(shell.pages().empty());
+}
+} // namespace
