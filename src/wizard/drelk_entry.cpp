@@ -17,6 +17,7 @@
 #include "wizard/wizard_error_handler.hpp"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <clocale>
 #include <cstdio>
@@ -70,6 +71,8 @@ int drelk_run(const std::string& command_line) {
             converter->load_profile(tk_ansi_to_wstring(command_line));
         }
         drelk_register_images();
+        // Every window of the program, dialogs included, shows the program's icon.
+        QApplication::setWindowIcon(QIcon(g_load_image(drelk_icon_id)));
         shell =
             std::make_unique<wizard_shell>(drelk_title(), drelk_icon_id, drelk_watermark_id, drelk_header_id);
         pages.push_back(std::make_unique<welcome_page>(profile_extension));

@@ -416,3 +416,52 @@ TEST(wizard_shell_failure_test, a_page_destroyed_before_the_shell_leaves_it) {
     EXPECT_TRUE(shell.pages().empty());
 }
 } // namespace
+
+namespace {
+// Pages that refuse: to be left backwards, or to be shown at all.
+struct plain_page : wizard_page {
+    plain_page(int id, int buttons) : wizard_page(id, u"Step", u"Plain", 1, buttons) {}
+    bool allow_back = true;
+    bool allow_show = true;
+    int activations = 0;
+    bool page_init() override {
+        ++activations;
+        return allow_show;
+    }
+    bool on_back() override { return allow_back; }
+};
+
+TEST(wizard_shell_navigation_test, back_asks_the_page_and_a_refusing_page_is_skipped) {
+    plain_page first(910, wizard_page::button_next),
+        second(911, wizard_page::button_back | wizard_page::button_next),
+        hidden(912, wizard_page::button_back | wizard_page::button_next),
+        last(913, wizard_page::button_finish);
+    hidden.allow_show = false;
+    second.allow_back = false;
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    for (wizard_page* page : {static_cast<wizard_page*>(&first), static_cast<wizard_page*>(&second),
+                              static_cast<wizard_page*>(&hidden), static_cast<wizard_page*>(&last)})
+        shell.add_page(page);
+    auto on = [&shell](int id) {
+        return [&shell, id] { return shell.shown() && shell.current_page()->dialog_id() == id; };
+    };
+    ui_script script;
+    script.when(on(910), [&] { shell.frame()->next(); })
+        .when(on(911),
+              [&] {
+                  shell.frame()->button(QWizard::BackButton)->click(); // refused: stays
+                  EXPECT_EQ(shell.current_page(), &second);
+                  second.allow_back = true;
+                  shell.frame()->button(QWizard::BackButton)->click();
+              })
+        .when(on(910), [&] { shell.frame()->next(); })
+        .when(on(911), [&] { shell.frame()->next(); })
+        .when(on(913), [&] { shell.frame()->button(QWizard::FinishButton)->click(); });
+    script.start();
+    EXPECT_EQ(shell.run(nullptr), 1);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(first.activations, 2);
+    EXPECT_EQ(second.activations, 2);
+    EXPECT_EQ(hidden.activations, 1);
+}
+} // namespace
