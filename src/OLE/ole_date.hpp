@@ -3,6 +3,7 @@
 #include "OLE/ole_auto.hpp"
 
 #include <string>
+#include <string_view>
 
 class ole_variant;
 
@@ -30,6 +31,7 @@ public:
 
 private:
     void parse(std::string text);
+    bool parse_provider_form(std::string_view text);
     void import_from_string(const std::string& text);
     void process_milliseconds(const char* seconds);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -164,3 +165,48 @@ TEST(date_value, to_variant_round_trips) {
 }
 
 } // namespace
+
+namespace {
+void expect_same_date(const ole_date& fast, const ole_date& layered, const std::string& text) {
+    SCOPED_TRACE(text);
+    const SYSTEMTIME &a = fast.systemtime, &b = layered.systemtime;
+    EXPECT_EQ(fast.kind, layered.kind);
+    EXPECT_EQ(fast.is_valid(), layered.is_valid());
+    EXPECT_EQ(fast.to_string(), layered.to_string());
+    EXPECT_EQ(std::vector<int>(
+                  {a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond, a.wMilliseconds}),
+              std::vector<int>(
+                  {b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds}));
+    EXPECT_EQ(fast.to_variant().var.date, layered.to_variant().var.date);
+}
+} // namespace
+
+// Provider texts take a direct reader; a trailing blank sends the same text through the layered
+// parser, whose result the direct reader must give exactly, at the edges of every range too.
+TEST(date_value, provider_texts_read_as_the_layered_parser_reads_them) {
+    const char* const dates[] = {"2024-02-29", "2023-02-29", "1899-12-30", "1899-12-29", "0100-01-01",
+                                 "0099-12-31", "9999-12-31", "0001-01-01", "2001-13-01", "2001-00-10",
+                                 "2001-04-31", "2001-04-00", "1753-01-01", "0031-05-45", "2024-12-31"};
+    const char* const times[] = {"",
+                                 " 00:00:00",
+                                 " 23:59:59",
+                                 " 24:00:00",
+                                 " 12:60:00",
+                                 " 12:00:60",
+                                 " 01:02:03.5",
+                                 " 01:02:03.1234567",
+                                 " 00:00:00.000",
+                                 " 23:59:59.9999999",
+                                 " 10:11:12.0000001234",
+                                 " 10:11:12.",
+                                 " 10:11:12.5x",
+                                 " 10:11",
+                                 " 7:08:09"};
+    for (const char* date : dates)
+        for (const char* time : times) {
+            std::string text = std::string(date) + time;
+            ole_date layered(text + " ");
+            expect_same_date(ole_date(text), layered, text);
+            expect_same_date(ole_date(std::u16string(text.begin(), text.end())), layered, text);
+        }
+}
