@@ -1,6 +1,13 @@
 #include "wizard/dest_check.hpp"
 
-// First bodies, so that the page can call them while the destination checks are written.
-bool dest_check_on_next(wizard_shell&, drelk_converter&, QWidget*) { return true; }
+#include "GUI2/wizard_shell.hpp"
+#include "common/drelk_converter.hpp"
+
+#include <QLineEdit>
+#include <QWidget>
+
+bool dest_check_on_next(wizard_shell&, drelk_converter&, QWidget*) {
+    return true;
+}
 
 void dest_browse(QWidget*, QLineEdit*, const std::u16string&) {}
