@@ -11,4 +11,4 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTABLOXA_SANITIZE=ON -DTABLOXA_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 300 "$@"
+ctest --output-on-failure -j "$jobs" --timeout 240 "$@"

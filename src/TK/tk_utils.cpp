@@ -206,13 +206,16 @@ std::u16string tk_utf8_to_wstring_lossy(std::string_view text) {
     return out;
 }
 
-std::string tk_to_utf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 2);
+void tk_append_utf8(std::string& out, std::u16string_view text) {
+    size_t start = out.size();
+    // At most three bytes per UTF-16 unit: a pair of them gives four. Writing through a pointer
+    // into room made once costs far less than appending byte by byte (the CSV hot path).
+    out.resize(start + 3 * text.size());
+    char* p = out.data() + start;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c < 0x80) {
-            out += static_cast<char>(c);
+            *p++ = static_cast<char>(c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -222,17 +225,23 @@ std::string tk_to_utf8(std::u16string_view text) {
             c = 0xFFFD;
         }
         if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         }
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    out.resize(static_cast<size_t>(p - out.data()));
+}
+
+std::string tk_to_utf8(std::u16string_view text) {
+    std::string out;
+    tk_append_utf8(out, text);
     return out;
 }
 

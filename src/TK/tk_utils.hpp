@@ -11,10 +11,11 @@ bool tk_ansi_is_utf8();
 // Forgets the cached encoding, for a program or test that changed LC_CTYPE.
 void tk_reset_ansi_codeset();
 
-std::u16string tk_utf8_to_wstring(std::string_view text);       // throws on invalid input
-std::u16string tk_utf8_to_wstring_lossy(std::string_view text); // U+FFFD for invalid bytes
-std::string tk_to_utf8(std::u16string_view text);               // lone surrogates become U+FFFD
-std::u16string tk_ansi_to_wstring(std::string_view text);       // throws on invalid input
+std::u16string tk_utf8_to_wstring(std::string_view text);        // throws on invalid input
+std::u16string tk_utf8_to_wstring_lossy(std::string_view text);  // U+FFFD for invalid bytes
+std::string tk_to_utf8(std::u16string_view text);                // lone surrogates become U+FFFD
+void tk_append_utf8(std::string& out, std::u16string_view text); // the same, appended to `out`
+std::u16string tk_ansi_to_wstring(std::string_view text);        // throws on invalid input
 // Text shown to people: '?' stands for a character the narrow encoding lacks.
 std::string tk_to_ansi_lossy(std::u16string_view text);
 // Exact conversions; false for a null input or a character the encoding lacks.

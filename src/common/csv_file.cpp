@@ -17,42 +17,6 @@ namespace {
 const char error_opening[] = "Error opening CSV file";
 const char error_writing[] = "Error writing CSV file: ";
 
-// UTF-16 to UTF-8, appended; the text ends at its first NUL and a lone surrogate becomes U+FFFD.
-// Written through a pointer into room made once: appending byte by byte cost more than the rest
-// of a text value's way to the file.
-void append_utf8(std::string& out, std::u16string_view text) {
-    size_t start = out.size();
-    // At most three bytes per UTF-16 unit: a pair of them gives four.
-    out.resize(start + 3 * text.size());
-    char* p = out.data() + start;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c == 0) break;
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            *p++ = static_cast<char>(0xE0 | (c >> 12));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            *p++ = static_cast<char>(0xF0 | (c >> 18));
-            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        }
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out.resize(static_cast<size_t>(p - out.data()));
-}
-
 bool fits_int32(long double v) {
     return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
 }
@@ -192,10 +156,13 @@ void csv_file::append_value(const udb_field& value) {
     }
     m_text.clear();
     // Straight from the value, without the wide copy: a string is the only non-ASCII form.
-    if (type == VT_BSTR)
-        append_utf8(m_text, value.get_bstr());
-    else
+    if (type == VT_BSTR) {
+        // A string value's text ends at its first NUL, as its text form does.
+        std::u16string_view text = value.get_bstr();
+        tk_append_utf8(m_text, text.substr(0, text.find(u'\0')));
+    } else {
         value.append_string(m_text);
+    }
     write_csv_field(m_text);
 }
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
-#include <glob.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -19,15 +18,6 @@ using test_support::temp_dir;
 using test_support::write_file;
 
 namespace {
-std::string freetds_driver() {
-    glob_t found{};
-    std::string path;
-    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        path = found.gl_pathv[0];
-    globfree(&found);
-    return path;
-}
-
 int open_descriptors() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
@@ -72,7 +62,7 @@ private:
 class cancelled_run : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string driver = freetds_driver();
+        std::string driver = test_support::freetds_driver_path();
         struct stat st;
         if (driver.empty() || stat(TABLOXA_BINARY_DIR "/testing/tabloxa-tdsemu", &st) != 0)
             GTEST_SKIP() << "FreeTDS or the emulator program is missing";

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <glob.h>
 #include <grp.h>
 #include <poll.h>
 #include <sstream>
@@ -112,6 +113,15 @@ process_result run_process(const std::vector<std::string>& argv, const std::vect
     }
     result.status = wait_status(pid);
     return result;
+}
+
+std::string freetds_driver_path() {
+    glob_t found{};
+    std::string path;
+    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        path = found.gl_pathv[0];
+    globfree(&found);
+    return path;
 }
 
 bool run_unprivileged(const std::function<bool()>& check) {

@@ -39,6 +39,9 @@ process_result run_process(const std::vector<std::string>& argv, const std::vect
 // returns its answer. Without root it runs as the current user.
 bool run_unprivileged(const std::function<bool()>& check);
 
+// The FreeTDS ODBC driver's library, or empty when it is not installed.
+std::string freetds_driver_path();
+
 // The uid and gid tests use for an unprivileged user.
 constexpr unsigned unprivileged_id = 65534;
 

@@ -3,7 +3,6 @@
 #include "support/test_support.hpp"
 #include "tdsemu/emu_server.hpp"
 
-#include <glob.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
@@ -14,19 +13,10 @@ using test_support::temp_dir;
 using test_support::write_file;
 
 namespace {
-std::string freetds_driver() {
-    glob_t found{};
-    std::string path;
-    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        path = found.gl_pathv[0];
-    globfree(&found);
-    return path;
-}
-
 class pellorin_e2e : public ::testing::Test {
 protected:
     void SetUp() override {
-        driver = freetds_driver();
+        driver = test_support::freetds_driver_path();
         if (driver.empty()) GTEST_SKIP() << "the FreeTDS ODBC driver is not installed";
         register_driver("FreeTDS");
     }
