@@ -1,11 +1,66 @@
 #pragma once
 
 #include "GUI2/wizard_page.hpp"
+#include "TK/tk_thread.hpp"
+
+#include <string>
+
+class drelk_converter;
+
+// What the page shows for one state of the run's progress.
+struct progress_view {
+    int percent = 0;
+    std::u16string status;
+};
+
+// Finished tables and the current table's share of the records; integer steps, 0 without tables.
+int progress_percent(int tables_in_run, int tables_done, int records_in_table, int records_converted);
+// The bar's position on the n-th tick spent at 100 per cent: it creeps towards 100.
+int progress_creep(int tick);
+// Percentage and status text of the converter's progress fields.
+progress_view progress_of(const drelk_converter& converter);
 
 // Step 4: the conversion runs on a worker while the page shows its progress.
 class progress_page : public wizard_page {
 public:
-    enum { dialog = 108 };
+    enum { dialog = 108, id_status = 1323, id_bar = 1321, timer_period_ms = 200 };
 
     progress_page();
+    ~progress_page() override;
+
+    void create_controls(QWizardPage* page) override;
+    bool page_init() override;
+    void on_timer() override;
+    bool on_cancel() override;
+
+    // True from a confirmed cancel until the wizard closes.
+    bool cancelling() const { return m_cancelling; }
+    bool worker_running() const { return m_worker.is_running(); }
+
+private:
+    // The converter is the worker's task; a stop request cancels its run.
+    class converter_task : public tk_thread_task {
+    public:
+        void run() override;
+        void request_stop() override;
+    };
+    class worker : public tk_thread {
+    public:
+        ~worker() override;
+
+    protected:
+        tk_thread_task* create_task() override { return &m_task; }
+
+    private:
+        converter_task m_task;
+    };
+
+    void set_status(const std::u16string& text);
+    void set_bar(int position);
+    // Waits for the worker, letting the user-interface thread serve the reports it may make.
+    void finish_worker();
+
+    worker m_worker;
+    int m_creep_ticks = 0;
+    bool m_cancelling = false;
 };

@@ -19,6 +19,15 @@ tk_error_converter provider_converter() {
 
 wizard_error_handler::wizard_error_handler() : error_handler(provider_converter()) {}
 
+void wizard_error_handler::report_failure(const std::string& text) {
+    TK_TRACE(3, "ERROR:\n%s", text.c_str());
+    std::string listed = text;
+    for (char& c : listed)
+        if (c == '\n') c = ' ';
+    if (wizard_shell* shell = wizard_shell::instance()) shell->add_error(listed);
+    if (!m_silent) wizard_shell::error(text);
+}
+
 void wizard_error_handler::report_internal(const std::string& message) {
     show_internal_error(message);
 }

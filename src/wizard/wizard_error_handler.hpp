@@ -10,6 +10,9 @@ class wizard_error_handler : public error_handler {
 public:
     wizard_error_handler();
 
+    // A failure outside the toolkit family ended the run: shown, and listed like the others.
+    void report_failure(const std::string& text) override;
+
 protected:
     void report_internal(const std::string& message) override;
     void report(const std::string& report, int level, bool run_ending) override;
