@@ -1,4 +1,208 @@
 #include "wizard/connect_page.hpp"
 
+#include "GUI2/g_gui.hpp"
+#include "GUI2/wizard_shell.hpp"
+#include "MSS/odb_exception.hpp"
+#include "TK/error_handler.hpp"
+#include "TK/tk_errco.hpp"
+#include "TK/tk_exception.hpp"
+#include "TK/tk_log.hpp"
+#include "common/drelk_converter.hpp"
+#include "wizard/wait_dlg.hpp"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <QWizardPage>
+
+namespace {
+
+// The longest host, login or password the page takes.
+constexpr int max_field = 260;
+
+drelk_converter& converter() {
+    drelk_converter* converter = drelk_converter::instance();
+    TK_ASSERT(converter, "..\\common/mss_set");
+    return *converter;
+}
+
+std::u16string text_of(QWizardPage* page, int id) {
+    QLineEdit* edit = g_find<QLineEdit>(page, id);
+    return edit ? g_wstring(edit->text()) : std::u16string();
+}
+
+void set_text(QWizardPage* page, int id, const std::u16string& text) {
+    if (QLineEdit* edit = g_find<QLineEdit>(page, id)) edit->setText(g_qstring(text));
+}
+
+// What the user reads for a failed attempt.
+void report_failure(const odb_exception& e) {
+    if ((e.code() & 0xFFFF) == 0x4005) {
+        wizard_shell::error(
+            u"MS SQL Server does not exist or access denied.\nCheck to verify the correct host was given.");
+        return;
+    }
+    int rows = 0;
+    const tk_error_row* table = tk_provider_messages(&rows);
+    std::string known = tk_error_converter(rows, table).convert(e.code());
+    wizard_shell::error(known.empty() ? e.message() : known);
+}
+
+} // namespace
+
 connect_page::connect_page()
     : wizard_page(dialog, u"Step 1 of 4", u"Connect to MS SQL server", 1010, button_back | button_next) {}
+
+connect_page::~connect_page() = default;
+
+connect_page::connect_thread::~connect_thread() {
+    // The task is the page's member: stop the worker before it goes.
+    try {
+        if (is_running()) terminate();
+    } catch (const tk_exception& e) {
+        TK_TRACE(3, "connect_thread::dtor: %s", e.what());
+    }
+}
+
+void connect_page::create_controls(QWizardPage* page) {
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(
+        new QLabel("Provide necessary information to establish MS SQL server connection.", page));
+    layout->addWidget(new QLabel("Leave 'MS SQL Server' field empty to connect to local server.", page));
+
+    auto* host = new QLineEdit(page);
+    g_set_id(host, id_host);
+    host->setMaxLength(max_field);
+    auto* host_form = new QFormLayout;
+    auto* host_label = new QLabel("MS &SQL Server:", page);
+    host_label->setBuddy(host);
+    host_form->addRow(host_label, host);
+    layout->addLayout(host_form);
+
+    auto* group = new QGroupBox(" Connect using: ", page);
+    auto* group_layout = new QVBoxLayout(group);
+    auto* windows = new QRadioButton("&Windows authentication", group);
+    g_set_id(windows, id_windows_auth);
+    auto* sql = new QRadioButton("S&QL Server authentication", group);
+    g_set_id(sql, id_sql_auth);
+    group_layout->addWidget(windows);
+    group_layout->addWidget(sql);
+    auto* login_form = new QFormLayout;
+    auto* login = new QLineEdit(group);
+    g_set_id(login, id_login);
+    login->setMaxLength(max_field);
+    auto* password = new QLineEdit(group);
+    g_set_id(password, id_password);
+    password->setMaxLength(max_field);
+    password->setEchoMode(QLineEdit::Password);
+    auto* login_label = new QLabel("&Login name:", group);
+    login_label->setBuddy(login);
+    auto* password_label = new QLabel("&Password:", group);
+    password_label->setBuddy(password);
+    login_form->addRow(login_label, login);
+    login_form->addRow(password_label, password);
+    group_layout->addLayout(login_form);
+    layout->addWidget(group);
+
+    auto* dbo = new QCheckBox("&Connect as database owner", page);
+    g_set_id(dbo, id_as_dbo);
+    layout->addWidget(dbo);
+    layout->addStretch(1);
+
+    QObject::connect(windows, &QRadioButton::clicked, page, [this] { enable_login(false); });
+    QObject::connect(sql, &QRadioButton::clicked, page, [this] { enable_login(true); });
+}
+
+void connect_page::enable_login(bool on) {
+    for (int id : {id_login, id_password})
+        if (QWidget* edit = g_find(widget(), id)) edit->setEnabled(on);
+}
+
+bool connect_page::page_init() {
+    TK_TRACE(2, "mssql_settings_page::page_init");
+    drelk_converter& settings = converter();
+    QWizardPage* page = widget();
+    set_text(page, id_host, settings.host());
+    set_text(page, id_login, settings.user());
+    set_text(page, id_password, settings.password());
+    bool windows = settings.windows_auth();
+    if (auto* radio = g_find<QRadioButton>(page, windows ? id_windows_auth : id_sql_auth))
+        radio->setChecked(true);
+    enable_login(!windows);
+    if (auto* dbo = g_find<QCheckBox>(page, id_as_dbo)) dbo->setChecked(settings.as_dbo());
+    return true;
+}
+
+void connect_page::store() {
+    drelk_converter& settings = converter();
+    QWizardPage* page = widget();
+    if (!page) return;
+    auto* windows = g_find<QRadioButton>(page, id_windows_auth);
+    settings.set_windows_auth(windows && windows->isChecked());
+    settings.set_host(text_of(page, id_host));
+    settings.set_user(text_of(page, id_login));
+    settings.set_password(text_of(page, id_password));
+    auto* dbo = g_find<QCheckBox>(page, id_as_dbo);
+    TK_TRACE(2, "mss_engine::set_as_dbo(%d)", dbo && dbo->isChecked() ? 1 : 0);
+    settings.set_as_dbo(dbo && dbo->isChecked());
+}
+
+bool connect_page::on_next() {
+    TK_TRACE(2, "mssql_settings_page::on_next");
+    store();
+    wait_dlg dialog(animation_period_ms, g_active_window());
+    m_animation.dialog = &dialog;
+    m_animation.connected = false;
+    m_thread.start();
+    dialog.exec();
+    // The worker closed the dialog as its last step; it ends right after.
+    while (m_thread.is_running()) {
+    }
+    m_thread.clean_up();
+    m_animation.dialog = nullptr;
+    return m_animation.connected;
+}
+
+bool connect_page::on_back() {
+    store();
+    return true;
+}
+
+void connect_page::animation::run() {
+    TK_TRACE(2, "mssql_settings_page::animation::operator()");
+    connected = false;
+    // Whatever happens, the dialog closes and nothing leaves the thread.
+    try {
+        try {
+            drelk_converter::get().connect_mssql_server();
+            connected = true;
+        } catch (const odb_exception& e) {
+            report_failure(e);
+        } catch (const tk_final_exception&) {
+            // Abort in the error dialog: the attempt is over.
+        } catch (const tk_exception& e) {
+            if (error_handler* handler = error_handler::instance()) {
+                if (e.level() >= 2) {
+                    handler->handle(e, false);
+                } else {
+                    tk_exception item(e.message(), 0);
+                    item.set_code(e.code());
+                    handler->handle(item, false);
+                }
+            } else {
+                wizard_shell::error(e.message());
+            }
+        } catch (const std::exception& e) {
+            wizard_shell::error(std::string(e.what()));
+        }
+    } catch (const std::exception& e) {
+        TK_TRACE(3, "The connection attempt could not report its failure: %s", e.what());
+    } catch (...) {
+        TK_TRACE(3, "The connection attempt could not report its failure");
+    }
+    if (dialog) dialog->finish();
+}

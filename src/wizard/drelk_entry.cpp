@@ -2,6 +2,7 @@
 
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/odbc_provider.hpp"
 #include "TK/tk_format.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -110,6 +111,8 @@ int drelk_run(const std::string& command_line) {
 int drelk_main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");
     wizard_error_handler handler;
+    // The providers reach the server through unixODBC.
+    odbc_install_provider();
 
     if (!have_display()) {
         std::fputs("Failed to initialize GUI library\n", stderr);
