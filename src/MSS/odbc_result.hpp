@@ -10,7 +10,7 @@
 
 // One column as the OLE DB side reports it, and how the binding reads its values.
 struct odbc_column {
-    enum read_kind : std::uint8_t { text, bytes, real4, real8, variant, integer };
+    enum read_kind : std::uint8_t { text, bytes, real4, real8, variant, integer, guid_bytes };
 
     std::u16string name;
     DBTYPE type = DBTYPE_WSTR;
