@@ -100,6 +100,35 @@ void format_guid(const SQLGUID& id, std::u16string& out) {
     out.assign(text, p);
 }
 
+// yyyy-mm-dd hh:mm:ss, then a point and `fraction` digits of the nanoseconds when there are any:
+// the driver's text with the year in four digits, as fix_year leaves it.
+void format_timestamp(const SQL_TIMESTAMP_STRUCT& stamp, int fraction, std::u16string& out) {
+    char16_t text[32];
+    char16_t* p = text;
+    auto put = [&](unsigned long value, int count) {
+        for (int i = count - 1; i >= 0; --i, value /= 10) p[i] = char16_t(u'0' + value % 10);
+        p += count;
+    };
+    put(static_cast<unsigned short>(stamp.year), 4);
+    *p++ = u'-';
+    put(stamp.month, 2);
+    *p++ = u'-';
+    put(stamp.day, 2);
+    *p++ = u' ';
+    put(stamp.hour, 2);
+    *p++ = u':';
+    put(stamp.minute, 2);
+    *p++ = u':';
+    put(stamp.second, 2);
+    if (fraction > 0) {
+        *p++ = u'.';
+        unsigned long nanoseconds = stamp.fraction;
+        for (int i = fraction; i < 9; ++i) nanoseconds /= 10;
+        put(nanoseconds, fraction);
+    }
+    out.assign(text, p);
+}
+
 // Microsoft's drivers write 0.5 as ".5".
 // FreeTDS writes the year 1 as "1-01-01": read that way it would be a two-digit year of this
 // century. The year always has four digits.
@@ -176,11 +205,14 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
     case SQL_TIMESTAMP:
         fixed(column, DBTYPE_DBTIMESTAMP, 16, 40);
         column.dated = true;
+        column.read = odbc_column::timestamp;
+        column.fraction = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 9));
         break;
     case SQL_TYPE_DATE:
     case SQL_DATE:
         fixed(column, DBTYPE_DBDATE, 6, 16);
         column.dated = true;
+        column.read = odbc_column::date;
         break;
     case SQL_TYPE_TIME:
     case SQL_TIME:
@@ -410,6 +442,29 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
             value.text.clear();
         } else {
             format_guid(id, value.text);
+        }
+        return;
+    }
+    case odbc_column::timestamp:
+    case odbc_column::date: {
+        // The parts, written here as the driver writes them ("yyyy-mm-dd hh:mm:ss" and the
+        // column's digits of the fraction): FreeTDS's own text goes through strftime and a
+        // formatted print, several thousand instructions a value.
+        SQL_TIMESTAMP_STRUCT stamp{};
+        SQL_DATE_STRUCT day{};
+        bool whole = column.read == odbc_column::timestamp;
+        SQLRETURN rc = whole ? SQLGetData(h, number, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp, &indicator)
+                             : SQLGetData(h, number, SQL_C_TYPE_DATE, &day, sizeof day, &indicator);
+        if (!SQL_SUCCEEDED(rc)) {
+            cannot_convert(value);
+        } else if (indicator == SQL_NULL_DATA) {
+            value.status = DBSTATUS_S_ISNULL;
+            value.text.clear();
+        } else if (whole) {
+            format_timestamp(stamp, column.fraction, value.text);
+        } else {
+            format_timestamp({day.year, day.month, day.day, 0, 0, 0, 0}, 0, value.text);
+            value.text.resize(10);
         }
         return;
     }

@@ -10,7 +10,17 @@
 
 // One column as the OLE DB side reports it, and how the binding reads its values.
 struct odbc_column {
-    enum read_kind : std::uint8_t { text, bytes, real4, real8, variant, integer, guid_bytes };
+    enum read_kind : std::uint8_t {
+        text,
+        bytes,
+        real4,
+        real8,
+        variant,
+        integer,
+        guid_bytes,
+        timestamp,
+        date
+    };
 
     std::u16string name;
     DBTYPE type = DBTYPE_WSTR;
@@ -24,6 +34,7 @@ struct odbc_column {
     bool decimal = false;   // give ".5" its leading zero
     bool dated = false;     // give a year before 1000 its four digits
     size_t first_piece = 0; // characters (text) or bytes read by the first call
+    BYTE fraction = 0;      // digits of a timestamp's fraction of a second, as the driver writes it
 };
 
 // One value of one fetched row; reused from row to row, so its storage is allocated once.

@@ -400,4 +400,57 @@ TEST_F(odbc_emulator, server_errors_map_to_their_results) {
     });
 }
 
+// Date-time values arrive as parts and are written here; their text must be the driver's, with
+// the column's digits of the fraction and the year in four digits.
+const char* const times_seed = R"sql(
+CREATE DATABASE Times;
+GO
+USE Times;
+CREATE TABLE dbo.Stamps (k int NOT NULL PRIMARY KEY, c_datetime datetime, c_small smalldatetime,
+    c_dt0 datetime2(0), c_dt3 datetime2(3), c_dt7 datetime2, c_date date);
+INSERT INTO dbo.Stamps VALUES
+    (1, '1753-01-01 00:00:00.003', '1900-01-01 00:00', '0001-01-01 00:00:00', '0999-12-31 23:59:59.5',
+        '9999-12-31 23:59:59.9999999', '0001-01-01'),
+    (2, '2005-12-31 23:59:59.997', '2079-06-06 23:59', '2024-02-29 12:34:56', '2024-02-29 12:34:56.007',
+        '2024-02-29 12:34:56.0000001', '9999-12-31');
+)sql";
+
+class odbc_emulator_times : public odbc_child_test {
+protected:
+    void SetUp() override {
+        std::string program = std::string(TABLOXA_BINARY_DIR) + "/testing/tabloxa-tdsemu";
+        if (access(program.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "the emulator program is not built: " << program;
+        test_support::write_file(m_dir.file("seed.sql"), times_seed);
+        m_emulator = std::make_unique<emulator>(program, m_dir.file("seed.sql"));
+        ASSERT_GT(m_emulator->port(), 0);
+        drivers(freetds_ini);
+    }
+    std::unique_ptr<emulator> m_emulator;
+};
+
+TEST_F(odbc_emulator_times, date_times_read_as_parts_keep_the_drivers_text) {
+    std::u16string text = u"Provider=sqloledb;Data Source=127.0.0.1," + number(m_emulator->port()) +
+                          u";Initial Catalog=Times;User Id=sa;Password=Tabloxa-1;";
+    in_child([text] {
+        ole_com_ptr<IOpenRowset> session = generic_session(text);
+        DBID table{IID_NULL, DBKIND_NAME, const_cast<LPOLESTR>(u"[dbo].[Stamps]")};
+        ole_com_ptr<IRowset> rowset;
+        CHECK_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, rowset.put_unknown()),
+                 S_OK);
+        read_rowset all = read_all(rowset.get());
+        const std::vector<std::vector<std::optional<std::u16string>>> want = {
+            {u"1", u"1753-01-01 00:00:00.003", u"1900-01-01 00:00:00", u"0001-01-01 00:00:00",
+             u"0999-12-31 23:59:59.500", u"9999-12-31 23:59:59.9999999", u"0001-01-01"},
+            {u"2", u"2005-12-31 23:59:59.997", u"2079-06-06 23:59:00", u"2024-02-29 12:34:56",
+             u"2024-02-29 12:34:56.007", u"2024-02-29 12:34:56.0000001", u"9999-12-31"},
+        };
+        for (size_t r = 0; r < want.size(); ++r)
+            for (size_t c = 0; c < want[r].size(); ++c)
+                if (all.rows.at(r).at(c) != want[r][c])
+                    fail(__LINE__, "text", tk_to_utf8(all.names[c]), show(all.rows[r][c]));
+        CHECK_EQ(all.rows.size(), want.size());
+    });
+}
+
 } // namespace
