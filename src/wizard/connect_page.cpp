@@ -154,7 +154,8 @@ void connect_page::store() {
 bool connect_page::on_next() {
     TK_TRACE(2, "mssql_settings_page::on_next");
     store();
-    wait_dlg dialog(animation_period_ms, g_active_window());
+    QWidget* owner = g_active_window();
+    wait_dlg dialog(animation_period_ms, owner);
     m_animation.dialog = &dialog;
     m_animation.connected = false;
     m_thread.start();
@@ -164,6 +165,8 @@ bool connect_page::on_next() {
     }
     m_thread.clean_up();
     m_animation.dialog = nullptr;
+    // Keyboard shortcuts (F1) go to the active window: give it back to the wizard.
+    if (owner) owner->activateWindow();
     return m_animation.connected;
 }
 

@@ -4,12 +4,12 @@
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
 #include "MSS/mss_engine.hpp"
-#include "MSS/odbc_provider.hpp"
 #include "TK/tk_utils.hpp"
 #include "common/drelk_converter.hpp"
 #include "support/test_support.hpp"
 #include "tdsemu/emu_server.hpp"
 #include "wizard/connect_page.hpp"
+#include "wizard/dlg_error_continue.hpp"
 #include "wizard/drelk_entry.hpp"
 #include "wizard/sel_file_page.hpp"
 #include "wizard/sel_tables_page.hpp"
@@ -33,7 +33,6 @@
 #include <QWizard>
 #include <QWizardPage>
 
-#include <glob.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -41,31 +40,6 @@
 using namespace wizard_test;
 
 namespace {
-
-std::string freetds_driver() {
-    glob_t found{};
-    std::string path;
-    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        path = found.gl_pathv[0];
-    globfree(&found);
-    return path;
-}
-
-// unixODBC reads its driver list once per process: one arrangement for the whole program, in the
-// test program's own home.
-bool odbc_ready() {
-    static const bool ready = [] {
-        std::string driver = freetds_driver();
-        const char* home = std::getenv("HOME");
-        if (driver.empty() || !home) return false;
-        test_support::write_file(std::string(home) + "/odbcinst.ini", "[FreeTDS]\nDriver=" + driver + "\n");
-        setenv("ODBCSYSINI", home, 1);
-        setenv("ODBCINI", (std::string(home) + "/odbc.ini").c_str(), 1);
-        odbc_install_provider();
-        return true;
-    }();
-    return ready;
-}
 
 constexpr const char seed[] = "CREATE DATABASE Sales;\nGO\nCREATE DATABASE SalesArchive;\nGO\n"
                               "CREATE DATABASE Inventory;\nGO\nUSE Sales;\nGO\n"
@@ -111,7 +85,8 @@ public:
 
 struct steps_test : ::testing::Test {
     void SetUp() override {
-        if (!odbc_ready()) GTEST_SKIP() << "the FreeTDS ODBC driver is missing";
+        if (!odbc_use_freetds())
+            GTEST_SKIP() << "the FreeTDS ODBC driver is missing, or this process has none";
     }
 
     void start_server(tdsemu::emu_options options = {}) {
@@ -262,6 +237,34 @@ TEST_F(steps_test, the_wait_dialog_animates_while_the_server_is_slow) {
     run({&connect}, script);
     EXPECT_GT(frames_seen, 0);
     EXPECT_TRUE(connect.task().connected);
+}
+
+TEST(connect_without_driver, the_error_dialog_abort_closes_the_wait_and_keeps_the_page) {
+    if (!odbc_use_no_driver()) GTEST_SKIP() << "this process already has the FreeTDS driver";
+
+    config_home home;
+    wizard_error_handler handler;
+    drelk_converter converter;
+    converter.set_host(u"127.0.0.1,1");
+    converter.set_user(u"sa");
+    connect_page connect;
+    end_page last;
+    ui_script script;
+    script.when([] { return wizard_on_page(connect_page::dialog); }, [] { next(); })
+        .when([] { return modal_named(g_id_name(dlg_error_continue::dialog_id)) != nullptr; },
+              [] { click_id(QApplication::activeModalWidget(), dlg_error_continue::id_abort); })
+        .when([] { return wizard_on_page(connect_page::dialog); },
+              [&] {
+                  EXPECT_FALSE(connect.task().connected);
+                  EXPECT_EQ(on(connect, connect_page::id_host)->text(), "127.0.0.1,1");
+                  static_cast<QDialog*>(wizard_shell::get().frame())->done(0);
+              });
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    shell.add_page(&connect);
+    shell.add_page(&last);
+    script.start(60000);
+    shell.run(nullptr);
+    EXPECT_TRUE(script.finished());
 }
 
 TEST(wait_dialog, closes_at_once_when_the_attempt_ended_before_it_opened) {

@@ -3,6 +3,9 @@
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/odbc_provider.hpp"
+#include "TK/tk_utils.hpp"
+#include "tdsemu/emu_server.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -106,6 +110,78 @@ bool wizard_on_page(int dialog_id) {
     return shell && shell->shown() && shell->current_page() &&
            shell->current_page()->dialog_id() == dialog_id &&
            QApplication::activeModalWidget() == shell->frame();
+}
+
+namespace {
+enum class drivers { none_yet, freetds, no_driver };
+drivers arrangement = drivers::none_yet;
+
+std::string freetds_driver() {
+    glob_t found{};
+    std::string path;
+    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        path = found.gl_pathv[0];
+    globfree(&found);
+    return path;
+}
+
+void use_drivers(const std::string& dir, const std::string& odbcinst) {
+    mkdir(dir.c_str(), 0700);
+    test_support::write_file(dir + "/odbcinst.ini", odbcinst);
+    setenv("ODBCSYSINI", dir.c_str(), 1);
+    setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+    odbc_install_provider();
+}
+} // namespace
+
+bool odbc_use_freetds() {
+    if (arrangement == drivers::no_driver) return false;
+    static const bool ready = [] {
+        std::string driver = freetds_driver();
+        const char* home = std::getenv("HOME");
+        if (driver.empty() || !home) return false;
+        use_drivers(std::string(home) + "/odbc-freetds", "[FreeTDS]\nDriver=" + driver + "\n");
+        return true;
+    }();
+    arrangement = drivers::freetds;
+    return ready;
+}
+
+bool odbc_use_no_driver() {
+    if (arrangement == drivers::freetds) return false;
+    if (arrangement == drivers::none_yet) {
+        const char* home = std::getenv("HOME");
+        if (!home) return false;
+        use_drivers(std::string(home) + "/odbc-none", "");
+        arrangement = drivers::no_driver;
+    }
+    return true;
+}
+
+struct emulated_server::impl {
+    std::unique_ptr<tdsemu::emu_server> server;
+};
+
+emulated_server::emulated_server(const std::string& seed) : m_impl(std::make_unique<impl>()) {
+    tdsemu::emu_options options;
+    options.seed_text = seed;
+    options.logins = {{"sa", "Tabloxa-1"}};
+    m_impl->server = std::make_unique<tdsemu::emu_server>(options);
+}
+
+emulated_server::~emulated_server() = default;
+
+uint16_t emulated_server::port() const {
+    return m_impl->server->port();
+}
+
+std::u16string emulated_server::host() const {
+    return u"127.0.0.1," + tk_utf8_to_wstring(std::to_string(port()));
+}
+
+std::string emulated_server::store_text(const std::string& source, const std::string& dest) const {
+    return "[Software\\Quorvane\\Tabloxa]\ndest=sz:" + dest + "\nhost=sz:127.0.0.1," +
+           std::to_string(port()) + "\npswd=sz:Tabloxa-1\nsrc=sz:" + source + "\nuser=sz:sa\n";
 }
 
 } // namespace wizard_test

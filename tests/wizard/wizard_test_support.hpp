@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QUrl>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -73,5 +74,28 @@ void answer(QMessageBox::StandardButton button);
 // Clicks the widget with this id inside the parent.
 void click_id(QWidget* parent, int id);
 bool wizard_on_page(int dialog_id);
+
+// unixODBC reads its driver list once per process (ctest runs each test in its own): the first
+// choice holds. FreeTDS registered as "FreeTDS", in the test program's home; false when the
+// driver is missing or the process chose no driver.
+bool odbc_use_freetds();
+// No driver at all; false when the process already chose FreeTDS.
+bool odbc_use_no_driver();
+
+// The SQL Server emulator in this process, seeded with a script; login sa / Tabloxa-1.
+class emulated_server {
+public:
+    explicit emulated_server(const std::string& seed);
+    ~emulated_server();
+    uint16_t port() const;
+    // The host text that reaches it: "127.0.0.1,PORT".
+    std::u16string host() const;
+    // A store file for the wizard's settings that reaches it, with a source and a destination.
+    std::string store_text(const std::string& source, const std::string& dest) const;
+
+private:
+    struct impl;
+    std::unique_ptr<impl> m_impl;
+};
 
 } // namespace wizard_test
