@@ -171,11 +171,19 @@ std::size_t magnitude_chars(u128 magnitude, int scale, bool neg, char* out) {
     char* p = end;
     int written = 0;
     bool zero = magnitude == 0;
-    do {
+    // Digits past 64 bits first: dividing 128 bits is a library call, dividing 64 a multiply, and
+    // nearly every amount fits in 64.
+    while (magnitude >> 64) {
         *--p = char('0' + int(magnitude % 10));
         magnitude /= 10;
         ++written;
-    } while (magnitude || written <= scale);
+    }
+    std::uint64_t small = std::uint64_t(magnitude);
+    do {
+        *--p = char('0' + int(small % 10));
+        small /= 10;
+        ++written;
+    } while (small || written <= scale);
     char* o = out;
     if (neg && !zero) *o++ = '-';
     char* point = end - scale;

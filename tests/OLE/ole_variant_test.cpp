@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"decimal", [] { return ole_variant(decimal_of(u"-0012.3400")); }, "-12.34"},
         text_case{"decimal_max", [] { return ole_variant(decimal_of(u"79228162514264337593543950335")); },
                   "79228162514264337593543950335"},
+        // Either side of 2^64, where the digits change from 128-bit to 64-bit division.
+        text_case{"decimal_2_64", [] { return ole_variant(decimal_of(u"-1844674407370955.1616")); },
+                  "-1844674407370955.1616"},
+        text_case{"decimal_below_2_64", [] { return ole_variant(decimal_of(u"0.18446744073709551615")); },
+                  "0.18446744073709551615"},
         text_case{"decimal_tiny", [] { return ole_variant(decimal_of(u"0.0000000000000000000000000001")); },
                   "0.0000000000000000000000000001"}),
     [](const auto& info) { return std::string(info.param.name); });
