@@ -1,10 +1,14 @@
 // Walks the real wizard page by page on a real display (Xvfb in scripts/wizard-shots.sh) and
-// saves a picture of every page and of the two error dialogs.
+// saves a picture of every page and of the two error dialogs. The script starts the SQL Server
+// emulator with the demo database and stores its host in the wizard's settings.
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/odbc_provider.hpp"
+#include "common/drelk_converter.hpp"
 #include "wizard/dlg_error_continue.hpp"
 #include "wizard/dlg_error_ex.hpp"
 #include "wizard/drelk_entry.hpp"
+#include "wizard/sel_tables_page.hpp"
 #include "wizard/wizard_error_handler.hpp"
 
 #include <QAbstractButton>
@@ -52,6 +56,7 @@ int main(int argc, char** argv) {
     QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
     wizard_error_handler handler;
+    odbc_install_provider();
 
     size_t next = 0;
     bool failed = false;
@@ -64,12 +69,22 @@ int main(int argc, char** argv) {
         wizard_page* page = shell->current_page();
         if (!page || page->dialog_id() != pages[next].dialog_id) return;
         busy = true;
-        QTimer::singleShot(0, [&, shell] {
+        QTimer::singleShot(0, [&, shell, page] {
+            if (auto* tables = dynamic_cast<sel_tables_page*>(page)) {
+                // Two tables chosen, the query (restored from the settings) among them.
+                tables->on_add();
+                tables->on_add();
+            }
             settle(300);
             failed |= !save(shell->frame(), out + "/" + pages[next].name + ".png");
             ++next;
+            if (next == 3) {
+                // A query the user defined earlier, shown on the tables page.
+                drelk_converter::get().selection()[u"Big orders"] =
+                    u"SELECT * FROM dbo.Orders WHERE Total > 100";
+            }
             if (next == 5) {
-                shell->next_page(); // what the end of the conversion does
+                // The progress page moves on by itself when the run ends.
             } else if (next == std::size(pages)) {
                 {
                     dlg_error_continue dialog(
