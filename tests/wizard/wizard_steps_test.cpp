@@ -629,6 +629,36 @@ TEST_F(tables_test, a_stored_selection_is_restored) {
     run({&tables}, script);
 }
 
+TEST_F(tables_test, a_database_that_cannot_be_opened_keeps_the_page_and_the_stored_selection) {
+    converter->set_source(u"Nowhere");
+    converter->set_selected_names({u"orders"});
+    converter->available_queries() = {{u"Spare", u"SELECT 1"}};
+    QString failure;
+    ui_script script;
+    script
+        .when([] { return modal_message_box() != nullptr; },
+              [&] {
+                  failure = modal_message_box()->text();
+                  answer(QMessageBox::Ok);
+              })
+        .when([] { return wizard_on_page(sel_tables_page::dialog); },
+              [&] {
+                  EXPECT_EQ(items(available()), QStringList({"Spare"}));
+                  next();
+              })
+        // Next tells again why, and stays.
+        .when([] { return modal_message_box() != nullptr; },
+              [&] {
+                  EXPECT_EQ(modal_message_box()->text(), failure);
+                  answer(QMessageBox::Ok);
+              })
+        .when([] { return wizard_on_page(sel_tables_page::dialog); }, [] { close_wizard(); });
+    run({&tables}, script);
+    EXPECT_FALSE(failure.isEmpty());
+    EXPECT_EQ(converter->selected_names(), std::vector<std::u16string>({u"orders"}));
+    EXPECT_EQ(converter->available_queries().size(), 1u);
+}
+
 TEST(query_check, select_after_blanks_in_any_case) {
     EXPECT_TRUE(set_query_dlg::is_select(u"\nselect 1"));
     EXPECT_TRUE(set_query_dlg::is_select(u" \t\r\nSeLeCt"));
