@@ -3,6 +3,7 @@
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
 #include "MSS/odb_exception.hpp"
+#include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_errco.hpp"
 #include "TK/tk_exception.hpp"
@@ -177,6 +178,7 @@ bool connect_page::on_back() {
 
 void connect_page::animation::run() {
     TK_TRACE(2, "mssql_settings_page::animation::operator()");
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     connected = false;
     // Whatever happens, the dialog closes and nothing leaves the thread.
     try {
@@ -208,4 +210,5 @@ void connect_page::animation::run() {
         TK_TRACE(3, "The connection attempt could not report its failure");
     }
     if (dialog) dialog->finish();
+    CoUninitialize();
 }
