@@ -88,6 +88,8 @@ void progress_page::create_controls(QWizardPage* page) {
     g_set_id(bar, id_bar);
     bar->setRange(0, 100);
     bar->setValue(0);
+    // The status line says what runs; the bar alone shows how far.
+    bar->setTextVisible(false);
     layout->addWidget(bar);
     layout->addStretch(1);
 }

@@ -1,6 +1,7 @@
 // Walks the real wizard page by page on a real display (Xvfb in scripts/wizard-shots.sh) and
 // saves a picture of every page and of the two error dialogs. The script starts the SQL Server
 // emulator with the demo database and stores its host in the wizard's settings.
+#include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
 #include "MSS/odbc_provider.hpp"
@@ -8,6 +9,7 @@
 #include "wizard/dlg_error_continue.hpp"
 #include "wizard/dlg_error_ex.hpp"
 #include "wizard/drelk_entry.hpp"
+#include "wizard/progress_page.hpp"
 #include "wizard/sel_tables_page.hpp"
 #include "wizard/wizard_error_handler.hpp"
 
@@ -15,6 +17,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QLabel>
+#include <QProgressBar>
 #include <QTimer>
 #include <QWizard>
 
@@ -76,6 +80,14 @@ int main(int argc, char** argv) {
                 tables->on_add();
             }
             settle(300);
+            if (page->dialog_id() == progress_page::dialog) {
+                // The run under way: a table named in the status and the bar moved on.
+                auto* status = g_find<QLabel>(page->widget(), progress_page::id_status);
+                auto* bar = g_find<QProgressBar>(page->widget(), progress_page::id_bar);
+                for (int waited = 0; waited < 10000 && (status->text().isEmpty() || bar->value() == 0);
+                     waited += 20)
+                    settle(20);
+            }
             failed |= !save(shell->frame(), out + "/" + pages[next].name + ".png");
             ++next;
             if (next == 3) {
