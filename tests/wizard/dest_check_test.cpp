@@ -76,8 +76,16 @@ struct dest_check_test : ::testing::Test {
 };
 
 TEST_F(dest_check_test, an_existing_folder_preselects_overwrite_and_cancel_keeps_everything) {
+    temp_dir manual;
+    write_file(manual.file("drelk.html"), "<html></html>");
+    shell.set_help_file(manual.file("drelk.html"));
+    url_catcher browser({"file"});
+    script.when([] { return modal_named("107") != nullptr; },
+                [] { click_id(modal_named("107"), overwrite_dlg2::id_help); });
     answer_dialog(0);
     EXPECT_FALSE(check(out.path()));
+    ASSERT_EQ(browser.urls.size(), 1u);
+    EXPECT_EQ(browser.urls[0].fragment(), "topic1016");
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(preselected);
     EXPECT_EQ(shown_caption, "Warning"); // no wizard shown yet
