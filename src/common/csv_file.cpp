@@ -4,6 +4,8 @@
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -11,11 +13,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <span>
 #include <unistd.h>
 
 namespace {
 const char error_opening[] = "Error opening CSV file";
 const char error_writing[] = "Error writing CSV file: ";
+
+// A line longer than this goes to the file in pieces of about this size, and a value whose text
+// is longer is converted piece by piece: memory stays near the value's own size, however long.
+constexpr size_t line_spill = size_t(1) << 20;
 
 bool fits_int32(long double v) {
     return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
@@ -81,6 +88,7 @@ csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(
 }
 
 csv_file::~csv_file() {
+    cut_partial_record();
     if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
 }
 
@@ -99,6 +107,7 @@ void csv_file::open(const std::u16string& file_name) {
 }
 
 void csv_file::close() {
+    cut_partial_record();
     int fd = m_fd;
     m_fd = -1;
     if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
@@ -123,22 +132,86 @@ void csv_file::write_csv_field(std::string_view text) {
             break;
         }
     }
-    if (!quote) {
+    if (!quote && m_line.size() + text.size() <= line_spill) {
         m_line.append(text);
         return;
     }
-    m_line += '"';
+    if (quote) m_line += '"';
+    put_piece(text, quote);
+    if (quote) m_line += '"';
+}
+
+// One piece of a field's text; inside quotes a quote is doubled.
+void csv_file::put_piece(std::string_view text, bool quoted) {
+    if (!quoted) {
+        put(text);
+        return;
+    }
     for (size_t from = 0;;) {
         size_t at = text.find('"', from);
         if (at == std::string_view::npos) {
-            m_line.append(text.substr(from));
-            break;
+            put(text.substr(from));
+            return;
         }
-        m_line.append(text.substr(from, at + 1 - from));
+        put(text.substr(from, at + 1 - from));
         m_line += '"';
         from = at + 1;
     }
-    m_line += '"';
+}
+
+void csv_file::put(std::string_view bytes) {
+    while (m_line.size() + bytes.size() > line_spill) {
+        size_t room = line_spill - std::min(line_spill, m_line.size());
+        m_line.append(bytes.substr(0, room));
+        bytes.remove_prefix(room);
+        write_out();
+    }
+    m_line.append(bytes);
+}
+
+// A string or a byte array longer than a piece: converted and written piece by piece, to the
+// bytes append_string and tk_append_utf8 give. False for every other value (and for a delimiter
+// the piecewise reading cannot see), which then takes the whole-text way.
+bool csv_file::append_long_value(const udb_field& value, VARTYPE type) {
+    const unsigned char delim = static_cast<unsigned char>(m_delim);
+    constexpr size_t piece = 64 * 1024;
+    if (value.vt() == (VT_ARRAY | VT_UI1) && type != VT_BSTR) {
+        std::span<const unsigned char> bytes = value.get_binary();
+        if (bytes.size() <= line_spill / 2) return false;
+        // "0x" and upper-case hexadecimal digits: quoted only for such a delimiter.
+        if (std::isxdigit(delim) || delim == 'x') return false;
+        put("0x");
+        for (size_t at = 0; at < bytes.size(); at += piece) {
+            size_t n = std::min(piece, bytes.size() - at);
+            m_text.resize(2 * n + 1);
+            tk_bin_to_hex(bytes.data() + at, n, m_text.data());
+            put(std::string_view(m_text.data(), 2 * n));
+        }
+        return true;
+    }
+    if (type != VT_BSTR) return false;
+    std::u16string_view text = value.get_bstr();
+    if (text.size() <= line_spill / 3 || delim >= 0x80) return false;
+    text = text.substr(0, text.find(u'\0'));
+    // An ASCII delimiter is a UTF-8 byte only where the text has that character.
+    bool quote = false;
+    for (char16_t c : text)
+        if (c == delim || c == u'"' || c == u'\r' || c == u'\n') {
+            quote = true;
+            break;
+        }
+    if (quote) m_line += '"';
+    while (!text.empty()) {
+        size_t n = std::min(piece, text.size());
+        // A surrogate pair stays in one piece.
+        if (n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) ++n;
+        m_text.clear();
+        tk_append_utf8(m_text, text.substr(0, n));
+        put_piece(m_text, quote);
+        text.remove_prefix(n);
+    }
+    if (quote) m_line += '"';
+    return true;
 }
 
 void csv_file::append_value(const udb_field& value) {
@@ -154,6 +227,7 @@ void csv_file::append_value(const udb_field& value) {
             return;
         }
     }
+    if (append_long_value(value, type)) return;
     m_text.clear();
     // Straight from the value, without the wide copy: a string is the only non-ASCII form.
     if (type == VT_BSTR) {
@@ -171,6 +245,7 @@ void csv_file::append_record(const udb_record& record) {
     if (m_fd < 0) throw tk_exception(error_opening, 1);
     // A value that fails leaves nothing of its record in the file.
     m_line.clear();
+    cut_partial_record();
     for (size_t i = 0; i < record.size(); ++i) {
         if (i != 0) m_line += m_delim;
         append_value(record[i]);
@@ -179,7 +254,8 @@ void csv_file::append_record(const udb_record& record) {
     flush_line();
 }
 
-void csv_file::flush_line() {
+// Writes the line built so far; a failed write cuts the file back to its last whole record.
+void csv_file::write_out() {
     const char* data = m_line.data();
     size_t left = m_line.size();
     while (left > 0) {
@@ -189,12 +265,26 @@ void csv_file::flush_line() {
             int error = n < 0 ? errno : EIO;
             // Cut the half-written line off, so the file keeps whole records only.
             if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
+            m_spilled = 0;
             m_line.clear();
             throw tk_exception_ex(error_writing, error);
         }
         data += n;
         left -= static_cast<size_t>(n);
     }
-    m_written += static_cast<long long>(m_line.size());
+    m_spilled += static_cast<long long>(m_line.size());
     m_line.clear();
+}
+
+// The pieces of a record whose value failed after its line began to go out are taken back.
+void csv_file::cut_partial_record() noexcept {
+    if (m_spilled == 0 || m_fd < 0) return;
+    if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
+    m_spilled = 0;
+}
+
+void csv_file::flush_line() {
+    write_out();
+    m_written += m_spilled;
+    m_spilled = 0;
 }

@@ -31,6 +31,11 @@ protected:
 private:
     void open(const std::u16string& file_name);
     void append_value(const udb_field& value);
+    bool append_long_value(const udb_field& value, VARTYPE type);
+    void put(std::string_view bytes);
+    void put_piece(std::string_view text, bool quoted);
+    void write_out();
+    void cut_partial_record() noexcept;
     void flush_line();
 
     char m_delim;
@@ -41,4 +46,6 @@ private:
     std::string m_text;
     // Bytes of complete lines in the file, where a failed write is cut back to.
     long long m_written = 0;
+    // Bytes of the current record already in the file: a long line goes out in pieces.
+    long long m_spilled = 0;
 };

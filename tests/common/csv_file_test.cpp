@@ -231,3 +231,51 @@ TEST(csv_file, a_failed_write_leaves_whole_records_only) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(read_file(path), "12345\r\n");
 }
+
+// Values longer than a piece go out piece by piece; the bytes must be those of the whole-text
+// way: hexadecimal for bytes, UTF-8 for text (surrogate pairs on piece edges, quotes doubled).
+TEST(csv_file, long_values_written_in_pieces_keep_their_bytes) {
+    std::vector<unsigned char> bytes(1500000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 255);
+    std::string hex = "0x";
+    for (unsigned char b : bytes) {
+        static const char digits[] = "0123456789ABCDEF";
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    // A pair on every 65,536-unit edge, a quote, and a tail after a NUL that is not written.
+    std::u16string wide;
+    while (wide.size() < 700000) wide += u"ab\"é€𝄞x;";
+    wide.insert(65535, u"𝄞");
+    std::u16string with_nul = wide + u'\0' + u"gone";
+    std::string utf8 = tk_to_utf8(wide), quoted = "\"";
+    for (char c : utf8) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    quoted += '"';
+
+    EXPECT_EQ(written(';', {{ole_variant(bytes), text(with_nul), ole_variant(1)}, {text(u"next")}}),
+              hex + ";" + quoted + ";1\r\nnext\r\n");
+    // A delimiter among the hexadecimal digits takes the whole-text way: quoted.
+    EXPECT_EQ(written('A', {{ole_variant(bytes)}}), "\"" + hex + "\"\r\n");
+}
+
+TEST(csv_file, a_record_failing_after_its_first_pieces_leaves_nothing) {
+    // A field whose type cannot be read stands for a value that fails after a long one went out.
+    struct failing : udb_field {
+        using udb_field::udb_field;
+        VARTYPE get_type() const override { throw tk_exception("refused", 1); }
+    };
+    auto write = [](const std::string& path, bool more) {
+        csv_file file(tk_utf8_to_wstring(path), ';');
+        append(file, {text(u"first")});
+        udb_record record;
+        record.append(std::make_unique<udb_field>(u"f", 0, text(std::u16string(2000000, u'z'))));
+        record.append(std::make_unique<failing>(u"g", 0, ole_variant(1)));
+        EXPECT_THROW(file.append_record(record), tk_exception);
+        if (more) append(file, {text(u"third")});
+    };
+    temp_dir dir;
+    write(dir.file("a.csv"), true);
+    EXPECT_EQ(read_file(dir.file("a.csv")), "first\r\nthird\r\n");
+    write(dir.file("b.csv"), false);
+    EXPECT_EQ(read_file(dir.file("b.csv")), "first\r\n");
+}
