@@ -640,10 +640,16 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
         break;
     case VT_R4:
     case VT_R8: {
-        std::string number(text);
-        for (char& c : number)
-            if (c == ',') c = '.';
-        double value = atof_c(number);
+        // A plain number (a provider's text) reads in place, correctly rounded as strtod reads
+        // it; any other text (a comma, blanks, a sign, out of range) takes the strtod way.
+        double value;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size()) {
+            std::string number(text);
+            for (char& c : number)
+                if (c == ',') c = '.';
+            value = atof_c(number);
+        }
         if (type == VT_R8) {
             var.dblVal = value;
         } else {

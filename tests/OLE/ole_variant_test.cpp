@@ -237,20 +237,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     reals_and_booleans, variant_from_string,
-    ::testing::Values(from_case{"r8_comma", "0,1", VT_R8, VT_R8, "1.000000000000000e-001"},
-                      from_case{"r8_exponent", "1.5E+300", VT_R8, VT_R8, "1.500000000000000e+300"},
-                      from_case{"r8_as_atof", " 2.5xyz", VT_R8, VT_R8, "2.500000000000000e+000"},
-                      from_case{"r8_nothing", "abc", VT_R8, VT_R8, "0.000000000000000e+000"},
-                      from_case{"r4", "2,5", VT_R4, VT_R4, "2.500000e+000"},
-                      from_case{"bool_True_is_false", "True", VT_BOOL, VT_BOOL, "0"},
-                      from_case{"bool_true", "true", VT_BOOL, VT_BOOL, "1"},
-                      from_case{"bool_yes", "yes", VT_BOOL, VT_BOOL, "1"},
-                      from_case{"bool_YES_is_false", "YES", VT_BOOL, VT_BOOL, "0"},
-                      from_case{"bool_one", "1", VT_BOOL, VT_BOOL, "1"},
-                      from_case{"bool_two", "2", VT_BOOL, VT_BOOL, "1"},
-                      from_case{"bool_zero", "0", VT_BOOL, VT_BOOL, "0"},
-                      from_case{"bool_no", "no", VT_BOOL, VT_BOOL, "0"},
-                      from_case{"bool_false", "false", VT_BOOL, VT_BOOL, "0"}),
+    ::testing::Values(
+        from_case{"r8_comma", "0,1", VT_R8, VT_R8, "1.000000000000000e-001"},
+        from_case{"r8_exponent", "1.5E+300", VT_R8, VT_R8, "1.500000000000000e+300"},
+        from_case{"r8_as_atof", " 2.5xyz", VT_R8, VT_R8, "2.500000000000000e+000"},
+        from_case{"r8_nothing", "abc", VT_R8, VT_R8, "0.000000000000000e+000"},
+        // Plain numbers read in place; the rest as strtod reads them.
+        from_case{"r8_plain", "0.10000000000000001", VT_R8, VT_R8, "1.000000000000000e-001"},
+        from_case{"r8_signed", "+2.5", VT_R8, VT_R8, "2.500000000000000e+000"},
+        from_case{"r8_beyond", "1e999", VT_R8, VT_R8, "inf"},
+        from_case{"r8_subnormal", "4.9406564584124654e-324", VT_R8, VT_R8, "4.940656458412465e-324"},
+        from_case{"r4", "2,5", VT_R4, VT_R4, "2.500000e+000"},
+        from_case{"bool_True_is_false", "True", VT_BOOL, VT_BOOL, "0"},
+        from_case{"bool_true", "true", VT_BOOL, VT_BOOL, "1"},
+        from_case{"bool_yes", "yes", VT_BOOL, VT_BOOL, "1"},
+        from_case{"bool_YES_is_false", "YES", VT_BOOL, VT_BOOL, "0"},
+        from_case{"bool_one", "1", VT_BOOL, VT_BOOL, "1"}, from_case{"bool_two", "2", VT_BOOL, VT_BOOL, "1"},
+        from_case{"bool_zero", "0", VT_BOOL, VT_BOOL, "0"}, from_case{"bool_no", "no", VT_BOOL, VT_BOOL, "0"},
+        from_case{"bool_false", "false", VT_BOOL, VT_BOOL, "0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
