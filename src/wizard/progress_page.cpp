@@ -2,6 +2,7 @@
 
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_format.hpp"
@@ -47,6 +48,8 @@ progress_view progress_of(const drelk_converter& converter) {
 
 void progress_page::converter_task::run() {
     drelk_converter& converter = drelk_converter::get();
+    // The data-access runtime is set up per thread that uses the server engine.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     try {
         converter();
     } catch (const tk_final_exception&) {
@@ -54,6 +57,7 @@ void progress_page::converter_task::run() {
         // The run reports its own failures; one that still escapes must reach the list too.
         if (error_handler* handler = error_handler::instance()) handler->report_failure(e.what());
     }
+    CoUninitialize();
     // Whatever happened, the page must learn that the run is over.
     *converter.finished_flag() = true;
 }
