@@ -179,6 +179,24 @@ TEST_F(progress_display_test, a_failure_outside_the_toolkit_is_shown_and_listed)
     EXPECT_TRUE(script.finished());
 }
 
+TEST(run_failure_test, listed_on_one_line_and_shown_unless_silenced) {
+    config_home home;
+    wizard_error_handler handler;
+    wizard_shell shell(drelk_title(), 501, 311, 312);
+    ui_script script;
+    script.when([] { return modal_message_box() != nullptr; },
+                [] {
+                    EXPECT_EQ(modal_message_box()->text(), "out of\nmemory");
+                    answer(QMessageBox::Ok);
+                });
+    script.start();
+    handler.report_failure("out of\nmemory");
+    EXPECT_TRUE(script.finished());
+    handler.set_silent(true);
+    handler.report_failure("No space left on device"); // no box would be answered here
+    EXPECT_EQ(shell.errors(), std::vector<std::string>({"out of memory", "No space left on device"}));
+}
+
 TEST_F(progress_display_test, cancel_answered_no_lets_the_run_go_on) {
     run_wizard wizard;
     ui_script script;
