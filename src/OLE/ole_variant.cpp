@@ -756,6 +756,12 @@ void ole_variant::attach_string(std::string_view text) {
 void ole_variant::attach_wstring(std::u16string_view text) {
     TK_WTRACE(1, u"ole_variant::attach_wstring('%s')", std::u16string(text).c_str());
     TK_ASSERT(text.size() < 0x7FFFFFFF, source_name);
+    // A string of the same length takes the place of the old one: a record's field is refilled
+    // row after row, and a column's values often share a length (a GUID always does).
+    if (var.vt == VT_BSTR && var.bstrVal && SysStringLen(var.bstrVal) == text.size()) {
+        if (!text.empty()) std::memmove(var.bstrVal, text.data(), text.size() * sizeof(char16_t));
+        return;
+    }
     release();
     var.bstrVal = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
     TK_ASSERT(var.bstrVal, source_name);

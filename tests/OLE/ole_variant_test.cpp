@@ -499,6 +499,25 @@ TEST(variant_lifetime, attachments_replace_any_content) {
     EXPECT_EQ(value.to_string(), "0x05");
 }
 
+TEST(variant_lifetime, a_string_of_the_same_length_refills_the_old_one) {
+    const std::u16string_view with_nul(u"x\0z", 3);
+    ole_variant value(std::u16string(u"abc"));
+    value.attach_wstring(with_nul);
+    EXPECT_EQ(value.get_bstr(), with_nul);
+    value.attach_wstring(value.get_bstr());
+    EXPECT_EQ(value.get_bstr(), with_nul);
+    ole_variant copy(value);
+    copy.attach_wstring(u"abc");
+    EXPECT_EQ(value.get_bstr(), with_nul);
+    EXPECT_EQ(copy.to_wstring(), u"abc");
+    value.attach_wstring(u"longer");
+    EXPECT_EQ(value.to_wstring(), u"longer");
+    value.attach_wstring(u"");
+    value.attach_wstring(std::u16string_view());
+    EXPECT_EQ(value.vt(), VT_BSTR);
+    EXPECT_TRUE(value.get_bstr().empty());
+}
+
 TEST(variant_lifetime, allocate_keeps_an_array_of_the_same_size) {
     ole_variant value(std::vector<unsigned char>{7, 8});
     value.allocate_safe_array(2);
