@@ -20,15 +20,17 @@ int count_digits(const std::string& text, int from, int to) {
     return digits;
 }
 
-void append_number(std::string& out, unsigned value, int width) {
+// `value` in decimal, zero-padded to `width` digits; returns the end.
+char* put_number(char* out, unsigned value, int width) {
     char buf[8];
     int n = 0;
     do {
         buf[n++] = char('0' + value % 10);
         value /= 10;
     } while (value);
-    for (int i = n; i < width; ++i) out += '0';
-    while (n) out += buf[--n];
+    for (int i = n; i < width; ++i) *out++ = '0';
+    while (n) *out++ = buf[--n];
+    return out;
 }
 
 } // namespace
@@ -341,29 +343,37 @@ ole_variant ole_date::to_variant() const {
 }
 
 std::string ole_date::to_string() const {
+    std::string out;
+    append_string(out);
+    return out;
+}
+
+void ole_date::append_string(std::string& out) const {
     TK_TRACE(1, "ole_date::to_string");
     const SYSTEMTIME& t = systemtime;
-    std::string out;
+    // Built on the stack and appended at once: an export prints one per date-time value.
+    char text[64];
+    char* p = text;
     auto append_date = [&] {
-        append_number(out, t.wYear, 4);
-        out += '-';
-        append_number(out, t.wMonth, 2);
-        out += '-';
-        append_number(out, t.wDay, 2);
+        p = put_number(p, t.wYear, 4);
+        *p++ = '-';
+        p = put_number(p, t.wMonth, 2);
+        *p++ = '-';
+        p = put_number(p, t.wDay, 2);
     };
     auto append_time = [&] {
-        append_number(out, t.wHour, 2);
-        out += ':';
-        append_number(out, t.wMinute, 2);
-        out += ':';
-        append_number(out, t.wSecond, 2);
+        p = put_number(p, t.wHour, 2);
+        *p++ = ':';
+        p = put_number(p, t.wMinute, 2);
+        *p++ = ':';
+        p = put_number(p, t.wSecond, 2);
     };
     switch (kind) {
     case kind_date_time:
         TK_TRACE(1, "printing datetime...");
         append_date();
         if (t.wHour || t.wMinute || t.wSecond || !b_full) {
-            out += ' ';
+            *p++ = ' ';
             append_time();
         }
         break;
@@ -373,13 +383,14 @@ std::string ole_date::to_string() const {
         break;
     case kind_time:
         TK_TRACE(1, "printing time...");
-        out += "0000-00-00 ";
+        std::memcpy(p, "0000-00-00 ", 11);
+        p += 11;
         append_time();
         break;
     default:
         break;
     }
-    return out;
+    out.append(text, p);
 }
 
 std::u16string ole_date::to_wstring() const {

@@ -23,6 +23,7 @@ public:
     ole_variant to_variant() const;
     // "yyyy-mm-dd hh:mm:ss", "yyyy-mm-dd" or "0000-00-00 hh:mm:ss"; empty when there is no value.
     std::string to_string() const;
+    void append_string(std::string& out) const; // the same, appended to `out`
     std::u16string to_wstring() const;
 
     bool b_full = true;

@@ -452,7 +452,7 @@ void ole_variant::append_string(std::string& out) const {
     }
     case VT_DATE:
         TK_TRACE(1, "Converting VT_DATE");
-        out += ole_date(systime).to_string();
+        ole_date(systime).append_string(out);
         break;
     case VT_BSTR:
         if (var.bstrVal) {
