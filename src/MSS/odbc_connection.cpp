@@ -139,7 +139,8 @@ namespace {
 // The open statements, so that another thread can cancel them; a handle is freed only under the
 // lock, never while SQLCancel uses it.
 std::mutex open_statements_lock;
-std::vector<SQLHSTMT> open_statements;
+// Each open statement, and whether the server is running it.
+std::vector<std::pair<SQLHSTMT, bool>> open_statements;
 bool statements_refused = false;
 } // namespace
 
@@ -158,13 +159,21 @@ odbc_statement::odbc_statement(const std::shared_ptr<odbc_pool>& pool)
         m_connection.reset();
         throw odbc_error(E_FAIL, u"Operation canceled");
     }
-    open_statements.push_back(m_stmt.get());
+    open_statements.emplace_back(m_stmt.get(), false);
+}
+
+void odbc_statement::set_executing(bool on) noexcept {
+    std::lock_guard<std::mutex> guard(open_statements_lock);
+    for (auto& [statement, executing] : open_statements)
+        if (statement == m_stmt.get()) executing = on;
 }
 
 void odbc_cancel_all_statements() noexcept {
     std::lock_guard<std::mutex> guard(open_statements_lock);
     statements_refused = true;
-    for (SQLHSTMT statement : open_statements) SQLCancel(statement);
+    // Cancelling a fetch in progress can leave FreeTDS waiting for ever: only running statements.
+    for (auto& [statement, executing] : open_statements)
+        if (executing) SQLCancel(statement);
 }
 
 void odbc_allow_statements() noexcept {
@@ -176,7 +185,7 @@ void odbc_statement::close() noexcept {
     if (!m_connection) return;
     {
         std::lock_guard<std::mutex> guard(open_statements_lock);
-        std::erase(open_statements, m_stmt.get());
+        std::erase_if(open_statements, [this](const auto& entry) { return entry.first == m_stmt.get(); });
         m_stmt.reset();
     }
     m_pool->release(*m_connection);

@@ -62,6 +62,9 @@ public:
     const odbc_handle& handle() const noexcept { return m_stmt; }
     bool is_open() const noexcept { return static_cast<bool>(m_stmt); }
     void close() noexcept;
+    // While the server runs the statement (before its first result) a cancel may stop it; a
+    // result being fetched is left alone: the run stops between two records.
+    void set_executing(bool on) noexcept;
 
 private:
     std::shared_ptr<odbc_pool> m_pool;
@@ -69,8 +72,8 @@ private:
     odbc_handle m_stmt;
 };
 
-// SQLCancel on every open statement of the process, from any thread: a statement the server is
-// still running, or a result being fetched, stops with an error.
+// SQLCancel on every statement of the process the server is still running, from any thread: it
+// stops with an error.
 // Statements opened after it fail at once, so that a cancel cannot slip in between two of them.
 void odbc_cancel_all_statements() noexcept;
 void odbc_allow_statements() noexcept;

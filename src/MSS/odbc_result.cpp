@@ -303,7 +303,15 @@ void odbc_statement_result::run() {
     m_statement.reset();
     m_statement = std::make_unique<odbc_statement>(m_pool);
     const odbc_handle& h = m_statement->handle();
-    m_run(h);
+    struct executing {
+        odbc_statement& statement;
+        explicit executing(odbc_statement& s) : statement(s) { statement.set_executing(true); }
+        ~executing() { statement.set_executing(false); }
+    };
+    {
+        executing running(*m_statement);
+        m_run(h);
+    }
     // Skip the counts of statements before the first result with columns.
     for (;;) {
         SQLSMALLINT count = 0;
