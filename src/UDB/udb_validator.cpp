@@ -18,6 +18,14 @@ std::u16string udb_validator::cut(const std::u16string& name, size_t count) {
     return name.substr(0, count);
 }
 
+namespace {
+// Names meet as file names, which are lowered by simple case mapping; case folding alone would
+// let "TİTLE" and "TITLE" pass as different names and both become title.csv.
+bool same_name(const std::u16string& a, const std::u16string& b) {
+    return tk_equal_nocase(a, b) || tk_wstring(a).to_lower() == tk_wstring(b).to_lower();
+}
+} // namespace
+
 bool udb_validator::is_acceptable(const std::u16string& name) {
     TK_WTRACE(1, u"udb_validator::is_acceptable(%s)", name.c_str());
     if (m_max_len != 0 && name.size() > m_max_len) {
@@ -25,7 +33,7 @@ bool udb_validator::is_acceptable(const std::u16string& name) {
         return false;
     }
     for (const auto& restricted : m_restricted_names) {
-        if (tk_equal_nocase(name, restricted)) {
+        if (same_name(name, restricted)) {
             TK_TRACE(1, "The name is restricted");
             return false;
         }
@@ -43,7 +51,7 @@ bool udb_validator::is_duplicated(const std::u16string& name) {
     TK_WTRACE(1, u"udb_validator::is_duplicated(%s)", name.c_str());
     for (const auto& existing : m_existing_names) {
         TK_WTRACE(1, u"Processing %s", existing.c_str());
-        if (tk_equal_nocase(name, existing)) return true;
+        if (same_name(name, existing)) return true;
     }
     return false;
 }

@@ -44,6 +44,8 @@ TEST(csv_validator, names_compare_ignoring_case_with_full_folding) {
     // Full case folding: ß equals SS, final sigma equals sigma.
     EXPECT_EQ(base_names({u"STRASSE", u"straße"}), (names{u"STRASSE", u"straße000"}));
     EXPECT_EQ(base_names({u"ΟΔΟΣ", u"οδος"}), (names{u"ΟΔΟΣ", u"οδος000"}));
+    // Different when folded, one file when lowered: the second must not overwrite the first.
+    EXPECT_EQ(base_names({u"TITLE", u"T\u0130TLE"}), (names{u"TITLE", u"T\u0130TLE000"}));
 }
 
 TEST(csv_validator, letters_and_digits_of_any_script_are_kept) {
