@@ -10,9 +10,6 @@
 namespace {
 const char16_t system_tables[] = u"table_name not in ('sysalternates','sysconstraints','syssegments')";
 
-std::u16string text_of(const udb_record& row, size_t column) {
-    return column < row.size() ? row[column].to_wstring() : std::u16string();
-}
 } // namespace
 
 mss_database::mss_database(const std::u16string& name, ole_com_ptr<IDBInitialize> data_source,
@@ -42,8 +39,8 @@ void mss_database::init_tables(const std::u16string& owner) {
     auto read = [this](odb_recordset& rows) {
         for (rows.reset(); !rows.is_eof(); rows.next()) {
             const udb_record& row = *rows.get_item();
-            std::u16string table = text_of(row, odb_tables_name);
-            std::u16string table_owner = text_of(row, odb_tables_schema);
+            std::u16string table = mss_column_text(row, odb_tables_name);
+            std::u16string table_owner = mss_column_text(row, odb_tables_schema);
             TK_WTRACE(2, u"Got table: (name=%s, owner=%s)", table.c_str(), table_owner.c_str());
             add_table(table);
         }
@@ -70,7 +67,8 @@ void mss_database::init_columns(const std::u16string& owner) {
         mss_escape_literal(owner) + u"' and " + system_tables);
     for (rows->reset(); !rows->is_eof(); rows->next()) {
         const udb_record& row = *rows->get_item();
-        std::u16string table = text_of(row, 0), column = text_of(row, 1), type = text_of(row, 2);
+        std::u16string table = mss_column_text(row, 0), column = mss_column_text(row, 1),
+                       type = mss_column_text(row, 2);
         m_columns[mss_engine::get().get_safe_tname(table)][column] = type;
         TK_WTRACE(2, u"Database column (table, column, type): %s, %s, %s", table.c_str(), column.c_str(),
                   type.c_str());
@@ -84,8 +82,8 @@ void mss_database::init_views(const std::u16string& owner) {
               mss_escape_literal(owner) + u"' and " + system_tables);
     for (rows->reset(); !rows->is_eof(); rows->next()) {
         const udb_record& row = *rows->get_item();
-        std::u16string name = text_of(row, 0), text;
-        if (!mss_normalize_view(text_of(row, 1), text)) continue;
+        std::u16string name = mss_column_text(row, 0), text;
+        if (!mss_normalize_view(mss_column_text(row, 1), text)) continue;
         TK_WTRACE(2, u"Got view: ('%s', '%s')", name.c_str(), text.c_str());
         add_view(name, text);
     }

@@ -30,10 +30,11 @@ ole_com_ptr<IRowset> run(IOpenRowset* session, const std::u16string& sql) {
     return rowset;
 }
 
-std::u16string text_of(const udb_record& row, size_t column) {
+} // namespace
+
+std::u16string mss_column_text(const udb_record& row, size_t column) {
     return column < row.size() ? row[column].to_wstring() : std::u16string();
 }
-} // namespace
 
 odb_table::odb_table(std::u16string name, std::u16string query, IOpenRowset* session, int mode,
                      udb_relationships& relationships)
@@ -97,8 +98,8 @@ void odb_table::init_indexes(const std::u16string& table, const std::u16string& 
         primary.b_primary = primary.b_unique = true;
         for (keys.reset(); !keys.is_eof(); keys.next()) {
             const udb_record& row = *keys.get_item();
-            std::u16string column = text_of(row, odb_pk_column_name);
-            std::u16string key_name = text_of(row, odb_pk_name);
+            std::u16string column = mss_column_text(row, odb_pk_column_name);
+            std::u16string key_name = mss_column_text(row, odb_pk_name);
             TK_WTRACE(2, u"Got pr.key: %s", column.c_str());
             TK_ASSERT(primary.columns.empty() || key_name == primary.name, "odb_table.cpp");
             primary.name = key_name;
@@ -110,29 +111,29 @@ void odb_table::init_indexes(const std::u16string& table, const std::u16string& 
         odb_fk_meta_data keys(m_session.get(), owner, table);
         for (keys.reset(); !keys.is_eof(); keys.next()) {
             const udb_record& row = *keys.get_item();
-            std::u16string fk_name = text_of(row, odb_fk_fk_name);
+            std::u16string fk_name = mss_column_text(row, odb_fk_fk_name);
             if (m_relationships.is_acceptable_name(fk_name)) {
                 TK_WTRACE(2, u"GOT FOREIGN KEY: %s", fk_name.c_str());
                 udb_relationship r;
                 r.name = fk_name;
-                r.pk_name = text_of(row, odb_fk_pk_name);
-                r.fk_table = text_of(row, odb_fk_fk_table_name);
-                r.pk_table = text_of(row, odb_fk_pk_table_name);
-                r.fk_columns.push_back(text_of(row, odb_fk_fk_column_name));
-                r.pk_columns.push_back(text_of(row, odb_fk_pk_column_name));
+                r.pk_name = mss_column_text(row, odb_fk_pk_name);
+                r.fk_table = mss_column_text(row, odb_fk_fk_table_name);
+                r.pk_table = mss_column_text(row, odb_fk_pk_table_name);
+                r.fk_columns.push_back(mss_column_text(row, odb_fk_fk_column_name));
+                r.pk_columns.push_back(mss_column_text(row, odb_fk_pk_column_name));
                 m_relationships.add(std::move(r));
             } else {
                 udb_relationship& r = m_relationships.get_index(fk_name);
-                r.fk_columns.push_back(text_of(row, odb_fk_fk_column_name));
-                r.pk_columns.push_back(text_of(row, odb_fk_pk_column_name));
+                r.fk_columns.push_back(mss_column_text(row, odb_fk_fk_column_name));
+                r.pk_columns.push_back(mss_column_text(row, odb_fk_pk_column_name));
             }
         }
     }
     odb_id_meta_data indexes(m_session.get(), owner, table);
     for (indexes.reset(); !indexes.is_eof(); indexes.next()) {
         const udb_record& row = *indexes.get_item();
-        std::u16string index_name = text_of(row, odb_ix_index_name);
-        std::u16string column = text_of(row, odb_ix_column_name);
+        std::u16string index_name = mss_column_text(row, odb_ix_index_name);
+        std::u16string column = mss_column_text(row, odb_ix_column_name);
         udb_index* index = m_indexes.find(index_name);
         if (!index) {
             TK_WTRACE(2, u"Got index: %s", index_name.c_str());
@@ -194,16 +195,16 @@ void mss_table::init_schema() {
     odb_recordset rows(run(m_session.get(), sql).get());
     for (rows.reset(); !rows.is_eof(); rows.next()) {
         const udb_record& row = *rows.get_item();
-        std::u16string row_table = text_of(row, 2);
-        std::u16string column = text_of(row, 3);
-        std::u16string type_name = text_of(row, 5);
+        std::u16string row_table = mss_column_text(row, 2);
+        std::u16string column = mss_column_text(row, 3);
+        std::u16string type_name = mss_column_text(row, 5);
         TK_WTRACE(1, u"Got field name/type: %s/%s", column.c_str(), type_name.c_str());
         // Rows of another table, or hidden columns the rowset does not have, annotate nothing.
         if (!row_table.empty() && !tk_equal_nocase(row_table, table)) continue;
         int at = m_schema.get_field_idx(column);
         if (at < 0) continue;
         t_ftd& field = m_schema[at];
-        std::u16string def_text = text_of(row, 12);
+        std::u16string def_text = mss_column_text(row, 12);
         if (!def_text.empty()) {
             TK_WTRACE(1, u"Got default string: %s", def_text.c_str());
             ole_variant value = get_def_value(field.vartype, def_text);
@@ -217,8 +218,8 @@ void mss_table::init_schema() {
         }
         field.b_auto_num = type_name.ends_with(u"identity");
         if (field.vartype == VT_DECIMAL) {
-            int length = std::atoi(tk_to_utf8(text_of(row, 7)).c_str());
-            int scale = std::atoi(tk_to_utf8(text_of(row, 8)).c_str());
+            int length = std::atoi(tk_to_utf8(mss_column_text(row, 7)).c_str());
+            int scale = std::atoi(tk_to_utf8(mss_column_text(row, 8)).c_str());
             field.set_reserved(length * 256 + scale);
         }
         TK_TRACE(1, ">>> reserved=%d", field.reserved());

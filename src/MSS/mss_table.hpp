@@ -30,6 +30,9 @@ protected:
     int m_records_count = 0;
 };
 
+// The text of a catalog row's column; empty when the row is shorter.
+std::u16string mss_column_text(const udb_record& row, size_t column);
+
 class mss_table : public odb_table {
 public:
     // A table: name is the owner-qualified bracketed name.
