@@ -40,9 +40,10 @@ void tk_log::set_file_name(const char* name) {
 
 bool tk_log::prepare(int level) {
     if (!m_enabled) return false;
-    if (!m_emptied) {
+    if (!m_emptied.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> guard(m_lock);
         // A log that cannot be created loses its lines; the run goes on.
-        file_ptr f(std::fopen(m_file_name.c_str(), "wb"));
+        if (!m_emptied) file_ptr f(std::fopen(m_file_name.c_str(), "wb"));
         m_emptied = true;
     }
     return level >= m_threshold;
@@ -68,6 +69,7 @@ void tk_log::trace(int level, const char* format, ...) {
     va_start(args, format);
     std::string text = tk_vformat(format, args);
     va_end(args);
+    std::lock_guard<std::mutex> guard(log->m_lock);
     log->write_line(text.data(), text.size());
 }
 
@@ -86,5 +88,6 @@ void tk_log::wtrace(int level, const char16_t* format, ...) {
         while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
         bytes.resize(end);
     }
+    std::lock_guard<std::mutex> guard(log->m_lock);
     log->write_line(bytes.data(), bytes.size());
 }

@@ -2,6 +2,8 @@
 
 #include "TK/tk_singl.hpp"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 // The trace log: plain text lines, each opened, appended and closed on its own so that every
@@ -20,7 +22,8 @@ public:
     // emptied by its first call after the log was switched on, whatever the level.
     static bool wants(int level) noexcept {
         const tk_log* log = instance();
-        return log && log->m_enabled && (!log->m_emptied || level >= log->m_threshold);
+        return log && log->m_enabled &&
+               (!log->m_emptied.load(std::memory_order_relaxed) || level >= log->m_threshold);
     }
 
     static void trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -35,7 +38,9 @@ private:
     int m_threshold;
     bool m_line_break = true;
     bool m_enabled;
-    bool m_emptied = false;
+    std::atomic<bool> m_emptied{false};
+    // Lines may come from a reading thread as well as the run's own.
+    std::mutex m_lock;
     bool m_time_stamps;
 };
 
