@@ -60,6 +60,8 @@ public:
     odbc_statement& operator=(const odbc_statement&) = delete;
 
     const odbc_handle& handle() const noexcept { return m_stmt; }
+    // Its connection's handle; only while open.
+    const odbc_handle& connection() const noexcept { return m_connection->handle(); }
     bool is_open() const noexcept { return static_cast<bool>(m_stmt); }
     void close() noexcept;
     // While the server runs the statement (before its first result) a cancel may stop it; a

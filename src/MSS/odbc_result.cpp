@@ -146,7 +146,52 @@ void fix_decimal(std::u16string& text) {
         text.insert(text.begin() + 1, u'0');
 }
 
+// The C type a fixed-size column is read as, and the room it takes.
+bool fixed_c_type(odbc_column::read_kind kind, SQLSMALLINT& type, SQLLEN& size) {
+    switch (kind) {
+    case odbc_column::integer:
+        type = SQL_C_SBIGINT;
+        size = sizeof(SQLBIGINT);
+        return true;
+    case odbc_column::real8:
+        type = SQL_C_DOUBLE;
+        size = sizeof(double);
+        return true;
+    case odbc_column::real4:
+        type = SQL_C_FLOAT;
+        size = sizeof(float);
+        return true;
+    case odbc_column::guid_bytes:
+        type = SQL_C_GUID;
+        size = sizeof(SQLGUID);
+        return true;
+    case odbc_column::timestamp:
+        type = SQL_C_TYPE_TIMESTAMP;
+        size = sizeof(SQL_TIMESTAMP_STRUCT);
+        return true;
+    case odbc_column::date:
+        type = SQL_C_TYPE_DATE;
+        size = sizeof(SQL_DATE_STRUCT);
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
+
+struct odbc_bound_value {
+    union {
+        SQLBIGINT whole;
+        double real8;
+        float real4;
+        SQLGUID id;
+        SQL_TIMESTAMP_STRUCT stamp;
+        SQL_DATE_STRUCT day;
+    };
+    SQLLEN indicator = 0;
+    bool bound = false;
+};
 
 odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16string_view type_name,
                                  unsigned long long column_size, short decimal_digits, short nullable,
@@ -293,7 +338,10 @@ odbc_statement_result::odbc_statement_result(std::shared_ptr<odbc_pool> pool, ru
     : m_pool(std::move(pool)), m_run(std::move(start)) {
     run();
     describe();
+    bind();
 }
+
+odbc_statement_result::~odbc_statement_result() = default;
 
 void odbc_statement_result::execute(const std::shared_ptr<odbc_pool>& pool, const std::u16string& sql) {
     odbc_statement_result result(pool, sql);
@@ -364,6 +412,45 @@ void odbc_statement_result::describe() {
 
 void odbc_statement_result::restart() {
     run();
+    bind();
+}
+
+void odbc_statement_result::bind() {
+    m_bound.reset();
+    if (!m_statement || !m_statement->is_open()) return;
+    // Values of fixed size are written by the fetch itself, which saves a driver call per value.
+    // Only for SQL Server, whose types convert without fail (a failed conversion would fail the
+    // whole fetch instead of one value), and a driver that reads the other columns in any order.
+    SQLHDBC connection = m_statement->connection().get();
+    SQLWCHAR name[64] = {};
+    SQLSMALLINT name_bytes = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &name_bytes)) ||
+        from_sqlwchar(name, std::min<size_t>(name_bytes / 2, 63)) != u"Microsoft SQL Server")
+        return;
+    SQLUINTEGER extensions = 0;
+    constexpr SQLUINTEGER any = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER;
+    if (!SQL_SUCCEEDED(
+            SQLGetInfoW(connection, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))
+        return;
+    // FreeTDS holds the whole row once fetched and reads its columns in any order, though it
+    // does not say so.
+    SQLWCHAR library[64] = {};
+    SQLSMALLINT library_bytes = 0;
+    if ((extensions & any) != any &&
+        (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DRIVER_NAME, library, sizeof library, &library_bytes)) ||
+         !from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc")))
+        return;
+    SQLHSTMT h = m_statement->handle().get();
+    m_bound = std::make_unique<odbc_bound_value[]>(m_columns.size());
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        SQLSMALLINT type = 0;
+        SQLLEN size = 0;
+        if (!fixed_c_type(m_columns[i].read, type, size)) continue;
+        odbc_bound_value& slot = m_bound[i];
+        slot.bound = SQL_SUCCEEDED(
+            SQLBindCol(h, static_cast<SQLUSMALLINT>(i + 1), type, &slot.whole, size, &slot.indicator));
+        TK_TRACE(1, "ODBC column %u bound: %s", static_cast<unsigned>(i + 1), slot.bound ? "yes" : "no");
+    }
 }
 
 bool odbc_statement_result::fetch(odbc_row& row) {
@@ -394,6 +481,45 @@ bool odbc_statement_result::cannot_convert(odbc_value& value) {
     throw error;
 }
 
+// The text of a value of fixed size, written here: the driver's own text of it costs a formatted
+// print (strftime for dates, several thousand instructions) per value. The texts are the ones
+// the driver writes, with the year in four digits and a GUID in braces.
+void odbc_statement_result::read_fixed(const odbc_column& column, const odbc_bound_value& slot,
+                                       odbc_value& value) {
+    if (slot.indicator == SQL_NULL_DATA) {
+        value.status = DBSTATUS_S_ISNULL;
+        value.text.clear();
+        return;
+    }
+    switch (column.read) {
+    case odbc_column::real8:
+        // The number itself: a driver's own text may not give back the same number.
+        format_real(slot.real8, 17, value.text);
+        return;
+    case odbc_column::real4:
+        format_real(slot.real4, 9, value.text);
+        return;
+    case odbc_column::integer: {
+        char digits[24];
+        char* end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(slot.whole)).ptr;
+        value.text.assign(digits, end);
+        return;
+    }
+    case odbc_column::guid_bytes:
+        format_guid(slot.id, value.text);
+        return;
+    case odbc_column::timestamp:
+        format_timestamp(slot.stamp, column.fraction, value.text);
+        return;
+    case odbc_column::date:
+        format_timestamp({slot.day.year, slot.day.month, slot.day.day, 0, 0, 0, 0}, 0, value.text);
+        value.text.resize(10);
+        return;
+    default:
+        return;
+    }
+}
+
 void odbc_statement_result::read_value(unsigned short index, odbc_value& value) {
     const odbc_column& column = m_columns[index];
     SQLHSTMT h = m_statement->handle().get();
@@ -402,78 +528,24 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
     value.status = DBSTATUS_S_OK;
     switch (column.read) {
     case odbc_column::real8:
-    case odbc_column::real4: {
-        // Read the number itself: a driver's own text may not give back the same number.
-        double real8 = 0;
-        float real4 = 0;
-        bool is8 = column.read == odbc_column::real8;
-        SQLRETURN rc = is8 ? SQLGetData(h, number, SQL_C_DOUBLE, &real8, sizeof real8, &indicator)
-                           : SQLGetData(h, number, SQL_C_FLOAT, &real4, sizeof real4, &indicator);
-        if (!SQL_SUCCEEDED(rc)) {
-            cannot_convert(value);
-        } else if (indicator == SQL_NULL_DATA) {
-            value.status = DBSTATUS_S_ISNULL;
-            value.text.clear();
-        } else if (is8) {
-            format_real(real8, 17, value.text);
-        } else {
-            format_real(real4, 9, value.text);
-        }
-        return;
-    }
-    case odbc_column::integer: {
-        // The number itself, its digits written here: the driver's text of it costs a formatted
-        // print per value, most of what reading an integer costs. The digits are the same.
-        SQLBIGINT whole = 0;
-        SQLRETURN rc = SQLGetData(h, number, SQL_C_SBIGINT, &whole, sizeof whole, &indicator);
-        if (!SQL_SUCCEEDED(rc)) {
-            cannot_convert(value);
-        } else if (indicator == SQL_NULL_DATA) {
-            value.status = DBSTATUS_S_ISNULL;
-            value.text.clear();
-        } else {
-            char digits[24];
-            char* end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(whole)).ptr;
-            value.text.assign(digits, end);
-        }
-        return;
-    }
-    case odbc_column::guid_bytes: {
-        // The sixteen bytes, written here as fix_guid would leave the driver's text: FreeTDS's own
-        // formatted print of a GUID costs several thousand instructions.
-        SQLGUID id{};
-        SQLRETURN rc = SQLGetData(h, number, SQL_C_GUID, &id, sizeof id, &indicator);
-        if (!SQL_SUCCEEDED(rc)) {
-            cannot_convert(value);
-        } else if (indicator == SQL_NULL_DATA) {
-            value.status = DBSTATUS_S_ISNULL;
-            value.text.clear();
-        } else {
-            format_guid(id, value.text);
-        }
-        return;
-    }
+    case odbc_column::real4:
+    case odbc_column::integer:
+    case odbc_column::guid_bytes:
     case odbc_column::timestamp:
     case odbc_column::date: {
-        // The parts, written here as the driver writes them ("yyyy-mm-dd hh:mm:ss" and the
-        // column's digits of the fraction): FreeTDS's own text goes through strftime and a
-        // formatted print, several thousand instructions a value.
-        SQL_TIMESTAMP_STRUCT stamp{};
-        SQL_DATE_STRUCT day{};
-        bool whole = column.read == odbc_column::timestamp;
-        SQLRETURN rc = whole ? SQLGetData(h, number, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp, &indicator)
-                             : SQLGetData(h, number, SQL_C_TYPE_DATE, &day, sizeof day, &indicator);
-        if (!SQL_SUCCEEDED(rc)) {
-            cannot_convert(value);
-        } else if (indicator == SQL_NULL_DATA) {
-            value.status = DBSTATUS_S_ISNULL;
-            value.text.clear();
-        } else if (whole) {
-            format_timestamp(stamp, column.fraction, value.text);
-        } else {
-            format_timestamp({day.year, day.month, day.day, 0, 0, 0, 0}, 0, value.text);
-            value.text.resize(10);
+        const odbc_bound_value* slot = m_bound ? &m_bound[index] : nullptr;
+        odbc_bound_value read{};
+        if (!slot || !slot->bound) {
+            SQLSMALLINT type = 0;
+            SQLLEN size = 0;
+            fixed_c_type(column.read, type, size);
+            if (!SQL_SUCCEEDED(SQLGetData(h, number, type, &read.whole, size, &read.indicator))) {
+                cannot_convert(value);
+                return;
+            }
+            slot = &read;
         }
+        read_fixed(column, *slot, value);
         return;
     }
     case odbc_column::bytes:

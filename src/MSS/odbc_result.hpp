@@ -45,6 +45,9 @@ struct odbc_value {
 };
 using odbc_row = std::vector<odbc_value>;
 
+// A bound column's value, as the driver writes it at each fetch.
+struct odbc_bound_value;
+
 // The column information and type codes the binding reports for a result column.
 odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16string_view type_name,
                                  unsigned long long column_size, short decimal_digits, short nullable,
@@ -85,6 +88,7 @@ public:
     odbc_statement_result(std::shared_ptr<odbc_pool> pool, const std::u16string& sql);
     // Runs `run` (a catalog function) on a new statement; throws odbc_error.
     odbc_statement_result(std::shared_ptr<odbc_pool> pool, runner run);
+    ~odbc_statement_result() override;
     const std::vector<odbc_column>& columns() const override { return m_columns; }
     bool fetch(odbc_row& row) override;
     void restart() override;
@@ -99,6 +103,8 @@ private:
     bool read_text_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     bool cannot_convert(odbc_value& value);
+    void bind();
+    static void read_fixed(const odbc_column& column, const odbc_bound_value& slot, odbc_value& value);
 
     std::shared_ptr<odbc_pool> m_pool;
     runner m_run;
@@ -107,4 +113,7 @@ private:
     // The first call's buffers, sized once for the largest first piece of any column.
     std::vector<char16_t> m_wide_scratch;
     std::vector<char> m_byte_scratch;
+    // Where the driver writes the values of bound columns at each fetch; empty slots for the
+    // columns read by SQLGetData. Allocated once: the driver keeps the addresses.
+    std::unique_ptr<odbc_bound_value[]> m_bound;
 };

@@ -662,31 +662,15 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
     }
     case VT_CY:
     case VT_DECIMAL: {
-        if (type == VT_CY)
-            TK_TRACE(1, "GOT VT_CY");
-        else
-            TK_TRACE(1, "GOT VT_DECIMAL");
-        std::u16string number = widen(text);
-        for (char16_t& c : number)
-            if (c == u',') c = u'.';
-        HRESULT hr;
-        if (type == VT_CY) {
-            hr = VarCyFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.cyVal);
-        } else {
-            // A value the decimal would round (numeric(38) holds more digits) is no decimal:
-            // the caller keeps its text rather than a changed number.
-            bool exact = false;
-            hr = ole_dec_from_str(number.c_str(), &var.decVal, &exact);
-            if (SUCCEEDED(hr) && !exact) hr = DISP_E_OVERFLOW;
+        if (!is_ascii(text)) {
+            std::u16string number = widen(text);
+            if (!number_from_text(number, type)) return *this;
+            break;
         }
-        if (FAILED(hr)) {
-            if (type == VT_CY)
-                TK_TRACE(3, "VarCyFromStr failed: %08X", unsigned(hr));
-            else
-                TK_TRACE(3, "VarDecFromStr failed: %08X", unsigned(hr));
-            VariantInit(&var);
-            return *this;
-        }
+        // Plain digits (a provider's text) need no conversion through the locale.
+        thread_local std::u16string number;
+        number.assign(text.begin(), text.end());
+        if (!number_from_text(number, type)) return *this;
         break;
     }
     case VT_DATE: {
@@ -718,10 +702,47 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
     return *this;
 }
 
+bool ole_variant::number_from_text(std::u16string& number, VARTYPE type) {
+    if (type == VT_CY)
+        TK_TRACE(1, "GOT VT_CY");
+    else
+        TK_TRACE(1, "GOT VT_DECIMAL");
+    for (char16_t& c : number)
+        if (c == u',') c = u'.';
+    HRESULT hr;
+    if (type == VT_CY) {
+        hr = VarCyFromStr(number.c_str(), LCID_ENGLISH_US, 0, &var.cyVal);
+    } else {
+        // A value the decimal would round (numeric(38) holds more digits) is no decimal:
+        // the caller keeps its text rather than a changed number.
+        bool exact = false;
+        hr = ole_dec_from_str(number.c_str(), &var.decVal, &exact);
+        if (SUCCEEDED(hr) && !exact) hr = DISP_E_OVERFLOW;
+    }
+    if (FAILED(hr)) {
+        if (type == VT_CY)
+            TK_TRACE(3, "VarCyFromStr failed: %08X", unsigned(hr));
+        else
+            TK_TRACE(3, "VarDecFromStr failed: %08X", unsigned(hr));
+        VariantInit(&var);
+        return false;
+    }
+    return true;
+}
+
 ole_variant& ole_variant::from_wstring(std::u16string_view text, VARTYPE type) {
     TK_TRACE(1, "ole_variant::from_wstring");
     if (type == VT_BSTR) {
         attach_wstring(text);
+        return *this;
+    }
+    if ((type == VT_CY || type == VT_DECIMAL) && is_ascii(text)) {
+        // Straight from the provider's text: its narrow copy would only be widened again.
+        release();
+        if (text.empty()) return *this;
+        thread_local std::u16string number;
+        number.assign(text);
+        if (number_from_text(number, type)) var.vt = type;
         return *this;
     }
     return from_string(narrow(text), type);

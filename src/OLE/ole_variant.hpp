@@ -84,4 +84,7 @@ private:
     void copy_from(const ole_variant& other, bool traced);
     void set_date(const SYSTEMTIME& value);
     void blob_from_string(std::string_view text);
+    // Currency or decimal from its text (',' read as '.'); false, and the value empty, when the
+    // text is no such number.
+    bool number_from_text(std::u16string& number, VARTYPE type);
 };

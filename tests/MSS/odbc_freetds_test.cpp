@@ -298,6 +298,25 @@ TEST_F(odbc_emulator, every_type_arrives_with_its_code_and_exact_text) {
     });
 }
 
+TEST_F(odbc_emulator, a_restarted_rowset_gives_the_same_values_again) {
+    // A restart runs the text again on a new statement: the columns the fetch writes must be
+    // tied to it as they were to the first.
+    std::u16string text = login();
+    in_child([text] {
+        ole_com_ptr<IOpenRowset> session = generic_session(text);
+        DBID table{IID_NULL, DBKIND_NAME, const_cast<LPOLESTR>(u"[dbo].[Types]")};
+        ole_com_ptr<IRowset> rowset;
+        CHECK_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, rowset.put_unknown()),
+                 S_OK);
+        read_rowset first = read_all(rowset.get());
+        CHECK_EQ(rowset->RestartPosition(0), S_OK);
+        read_rowset again = read_all(rowset.get());
+        CHECK_EQ(again.rows.size(), size_t(2));
+        CHECK(again.rows == first.rows);
+        CHECK(again.statuses == first.statuses);
+    });
+}
+
 TEST_F(odbc_emulator, long_values_are_read_whole) {
     std::u16string text = login();
     in_child([text] {
