@@ -5,6 +5,8 @@
 #include "TK/tk_log.hpp"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -213,6 +215,16 @@ void tk_append_utf8(std::string& out, std::u16string_view text) {
     out.resize(start + 3 * text.size());
     char* p = out.data() + start;
     for (size_t i = 0; i < text.size(); ++i) {
+        // Four ASCII units at a time: most text is ASCII.
+        while (text.size() - i >= 4) {
+            std::uint64_t units;
+            std::memcpy(&units, text.data() + i, sizeof units);
+            if (units & 0xFF80FF80FF80FF80ULL) break;
+            for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(text[i + k]);
+            p += 4;
+            i += 4;
+        }
+        if (i == text.size()) break;
         char32_t c = text[i];
         if (c < 0x80) {
             *p++ = static_cast<char>(c);

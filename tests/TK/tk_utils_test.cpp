@@ -42,6 +42,29 @@ TEST(tk_text, lone_surrogate_becomes_replacement_character) {
                                 "b");
 }
 
+TEST(tk_text, utf8_of_a_character_at_any_place_among_ascii) {
+    // ASCII goes four units at a time: a character of each length, a pair and a lone half at
+    // every place must still come out whole.
+    struct unit {
+        std::u16string wide;
+        std::string utf8;
+    };
+    const unit units[] = {{u"\u00e9", "\xC3\xA9"},
+                          {u"\u20ac", "\xE2\x82\xAC"},
+                          {u"\U0001F600", "\xF0\x9F\x98\x80"},
+                          {std::u16string(1, char16_t(0xDC00)), "\xEF\xBF\xBD"},
+                          {std::u16string(1, char16_t(0xD83D)), "\xEF\xBF\xBD"}};
+    const std::string ascii = "abcdefghijk";
+    for (const unit& u : units) {
+        for (size_t at = 0; at <= ascii.size(); ++at) {
+            std::u16string wide(ascii.begin(), ascii.begin() + at);
+            wide += u.wide;
+            wide.append(ascii.begin() + at, ascii.end());
+            EXPECT_EQ(tk_to_utf8(wide), ascii.substr(0, at) + u.utf8 + ascii.substr(at)) << at;
+        }
+    }
+}
+
 TEST(tk_text, c_locale_counts_as_utf8) {
     std::setlocale(LC_CTYPE, "C");
     tk_reset_ansi_codeset();

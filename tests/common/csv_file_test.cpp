@@ -79,6 +79,27 @@ INSTANTIATE_TEST_SUITE_P(line_breaks, csv_field_rule,
                                            field_case{';', u"a\rb", "\"a\rb\"\r\n"},
                                            field_case{',', u"\n", "\"\n\"\r\n"}));
 
+TEST(csv_file, a_quote_or_break_anywhere_in_a_long_field_is_seen) {
+    // Every position of texts longer than a machine word, next to bytes of non-ASCII text.
+    for (char delim : {';', ',', '\t'}) {
+        for (char16_t special : {static_cast<char16_t>(delim), u'"', u'\r', u'\n'}) {
+            const std::u16string base = u"\u00e9bcdefghijklmnopqrstu";
+            for (size_t at = 0; at < base.size(); ++at) {
+                std::u16string value = base;
+                value[at] = special;
+                std::string bytes = tk_to_utf8(value);
+                std::string quoted = "\"";
+                for (char c : bytes) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+                EXPECT_EQ(one_value(text(value), delim), quoted + "\"\r\n")
+                    << "delimiter " << int(delim) << ", character " << int(special) << " at " << at;
+            }
+        }
+        // Bytes one off the special ones, and above 0x7F, are plain.
+        std::u16string plain = u"\u00e9\u0100:+<!#\u000b\u000c\u000e\u0008 \u00ff\u20ac abcdefghij";
+        EXPECT_EQ(one_value(text(plain), delim), tk_to_utf8(plain) + "\r\n") << int(delim);
+    }
+}
+
 TEST(csv_file, values_are_utf8_and_end_at_a_nul) {
     EXPECT_EQ(one_value(text(u"Заказ 注文 😀")),
               "\xD0\x97\xD0\xB0\xD0\xBA\xD0\xB0\xD0\xB7 \xE6\xB3\xA8\xE6\x96\x87 "
