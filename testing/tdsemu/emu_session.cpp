@@ -561,6 +561,8 @@ void send_all(int fd, const char* p, size_t n) {
 void emu_session::flush_partial() {
     size_t body = m_packet_size - 8;
     size_t sent = 0;
+    // All the full packets go out in one write.
+    m_wire.clear();
     while (m_out.bytes.size() - sent > body) {
         char h[8] = {4,
                      0,
@@ -570,11 +572,12 @@ void emu_session::flush_partial() {
                      static_cast<char>(m_spid & 0xFF),
                      static_cast<char>(m_packet_id++ & 0xFF),
                      0};
-        std::string packet(h, 8);
-        packet.append(m_out.bytes, sent, body);
-        send_all(m_fd, packet.data(), packet.size());
+        m_wire.append(h, 8);
+        m_wire.append(m_out.bytes, sent, body);
         sent += body;
     }
+    if (sent == 0) return;
+    send_all(m_fd, m_wire.data(), m_wire.size());
     m_out.bytes.erase(0, sent);
 }
 
@@ -589,10 +592,10 @@ void emu_session::end_message() {
                  static_cast<char>(m_spid & 0xFF),
                  static_cast<char>(m_packet_id++ & 0xFF),
                  0};
-    std::string packet(h, 8);
-    packet += m_out.bytes;
+    m_wire.assign(h, 8);
+    m_wire += m_out.bytes;
     m_out.bytes.clear();
-    send_all(m_fd, packet.data(), packet.size());
+    send_all(m_fd, m_wire.data(), m_wire.size());
     m_packet_id = 1;
 }
 
@@ -831,7 +834,9 @@ bool emu_session::login(const std::string& payload) {
 
 bool emu_session::open_database(const database_def& db) {
     sqlite3* conn = nullptr;
-    if (sqlite3_open(":memory:", &conn) != SQLITE_OK) {
+    // Only this session's thread uses the connection: no locking around each call.
+    if (sqlite3_open_v2(":memory:", &conn, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         sqlite3_close(conn);
         return false;
     }
@@ -1196,6 +1201,9 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
         return outcome::ok;
     }
     uint64_t count = 0;
+    // Rows go out some packets at a time, each time followed by a look for an attention: a write and a
+    // poll for every packet would cost more than the rows.
+    const size_t stream_bytes = std::max<size_t>(m_packet_size, 32768);
     try {
         while (rc == SQLITE_ROW) {
             // A value that does not fit fails the statement; the row's bytes so far must not reach the
@@ -1208,7 +1216,7 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
                 throw;
             }
             ++count;
-            if (m_out.bytes.size() >= m_packet_size) {
+            if (m_out.bytes.size() >= stream_bytes) {
                 flush_partial();
                 if (attention_requested()) {
                     done(tok_done, done_attn, 0, 0);

@@ -145,6 +145,41 @@ bool parse_scaled(const std::string& text, int scale, bool& negative, unsigned _
     int round_digit = keep >= 0 && keep < all ? digit(keep) - '0' : 0;
     magnitude = 0;
     digits = 0;
+    if (keep <= 19) {
+        // Nineteen digits, rounded up, fit in 64 bits; the count of significant digits is the value's length.
+        static const uint64_t powers[20] = {1u,
+                                            10u,
+                                            100u,
+                                            1000u,
+                                            10000u,
+                                            100000u,
+                                            1000000u,
+                                            10000000u,
+                                            100000000u,
+                                            1000000000u,
+                                            10000000000u,
+                                            100000000000u,
+                                            1000000000000u,
+                                            10000000000000u,
+                                            100000000000000u,
+                                            1000000000000000u,
+                                            10000000000000000u,
+                                            100000000000000000u,
+                                            1000000000000000000u,
+                                            10000000000000000000u};
+        uint64_t v = 0;
+        int k = 0;
+        for (; k < keep && k < static_cast<int>(int_len); ++k)
+            v = v * 10 + static_cast<unsigned>(s[int_begin + k] - '0');
+        for (; k < keep && k < all; ++k)
+            v = v * 10 + static_cast<unsigned>(s[frac_begin + (k - int_len)] - '0');
+        for (; k < keep; ++k) v *= 10;
+        if (round_digit >= 5) ++v;
+        while (digits < 20 && v >= powers[digits]) ++digits;
+        magnitude = v;
+        if (v == 0) negative = false;
+        return true;
+    }
     bool leading = true;
     for (int k = 0; k < keep; ++k) {
         char ch = k < all ? digit(k) : '0';
@@ -318,24 +353,49 @@ template <class Append> void put_sized16(tds_buffer& out, const result_column& c
     out.bytes[at + 1] = static_cast<char>((n >> 8) & 0xFF);
 }
 
-int hex_digit(char ch) {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    return -1;
+// Each byte's value as a hex digit; 16 for the separators a GUID may hold, 17 for anything else.
+struct hex_table {
+    unsigned char v[256];
+    constexpr hex_table() : v() {
+        for (int k = 0; k < 256; ++k) v[k] = 17;
+        for (int k = 0; k < 10; ++k) v['0' + k] = static_cast<unsigned char>(k);
+        for (int k = 0; k < 6; ++k) v['a' + k] = v['A' + k] = static_cast<unsigned char>(10 + k);
+        v[static_cast<unsigned char>('-')] = v[static_cast<unsigned char>('{')] =
+            v[static_cast<unsigned char>('}')] = 16;
+    }
+};
+constexpr hex_table hex_digits;
+
+// The usual spelling, 8-4-4-4-12, read without a loop over its separators. False for any other.
+bool parse_canonical_guid(const std::string& text, unsigned char (&raw)[16]) {
+    static const unsigned char positions[32] = {0,  1,  2,  3,  4,  5,  6,  7,  9,  10, 11,
+                                                12, 14, 15, 16, 17, 19, 20, 21, 22, 24, 25,
+                                                26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    if (text.size() != 36 || p[8] != '-' || p[13] != '-' || p[18] != '-' || p[23] != '-') return false;
+    unsigned seen = 0;
+    for (int k = 0; k < 16; ++k) {
+        unsigned hi = hex_digits.v[p[positions[2 * k]]], lo = hex_digits.v[p[positions[2 * k + 1]]];
+        seen |= hi | lo;
+        raw[k] = static_cast<unsigned char>(hi << 4 | lo);
+    }
+    return seen < 16;
 }
 
 bool parse_guid(const std::string& text, unsigned char (&b)[16]) {
     unsigned char raw[16] = {};
-    int nibbles = 0;
-    for (char ch : text) {
-        if (ch == '-' || ch == '{' || ch == '}') continue;
-        int v = hex_digit(ch);
-        if (v < 0 || nibbles == 32) return false;
-        raw[nibbles / 2] = static_cast<unsigned char>(raw[nibbles / 2] << 4 | v);
-        ++nibbles;
+    if (!parse_canonical_guid(text, raw)) {
+        std::memset(raw, 0, sizeof raw);
+        int nibbles = 0;
+        for (char ch : text) {
+            unsigned v = hex_digits.v[static_cast<unsigned char>(ch)];
+            if (v == 16) continue;
+            if (v == 17 || nibbles == 32) return false;
+            raw[nibbles / 2] = static_cast<unsigned char>(raw[nibbles / 2] << 4 | v);
+            ++nibbles;
+        }
+        if (nibbles != 32) return false;
     }
-    if (nibbles != 32) return false;
     const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (int k = 0; k < 16; ++k) b[k] = raw[order[k]];
     return true;
@@ -918,7 +978,7 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
             unsigned char b[16];
             if (c.k == cell::kind::blob && c.s.size() == 16) {
                 std::memcpy(b, c.s.data(), 16);
-            } else if (!parse_guid(c.as_text(), b)) {
+            } else if (std::string tmp; !parse_guid(text_of(c, tmp), b)) {
                 throw value_error(
                     8169, "Conversion failed when converting from a character string to uniqueidentifier.");
             }

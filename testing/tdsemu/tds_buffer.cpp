@@ -1,6 +1,7 @@
 #include "tdsemu/tds_buffer.hpp"
 
 #include <cctype>
+#include <cstring>
 
 namespace tdsemu {
 
@@ -12,7 +13,7 @@ const char16_t cp1252_high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 // One code point from s[i], moving i past it; a malformed sequence gives U+FFFD and moves one byte.
-char32_t next_code_point(const char* s, size_t n, size_t& i) {
+[[gnu::always_inline]] inline char32_t next_code_point(const char* s, size_t n, size_t& i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
         ++i;
@@ -137,6 +138,11 @@ std::string utf16le_to_utf8(const char* p, size_t bytes) {
 
 void append_cp1252(std::string& out, const char* utf8, size_t n) {
     size_t i = 0;
+    // ASCII goes as it is; look for the first byte that is not, eight at a time.
+    for (uint64_t w; i + 8 <= n; i += 8) {
+        std::memcpy(&w, utf8 + i, 8);
+        if (w & 0x8080808080808080u) break;
+    }
     while (i < n && static_cast<unsigned char>(utf8[i]) < 0x80) ++i;
     out.append(utf8, i);
     while (i < n) {
