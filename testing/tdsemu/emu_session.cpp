@@ -547,6 +547,12 @@ bool emu_session::read_message(unsigned& type, std::string& payload) {
 }
 
 namespace {
+// The cell keeps its buffer from row to row; a plain copy costs less than assign()'s general replace.
+void refill(std::string& s, const char* p, int n) {
+    s.resize(static_cast<size_t>(n));
+    if (n > 0) std::memcpy(s.data(), p, static_cast<size_t>(n));
+}
+
 void send_all(int fd, const char* p, size_t n) {
     while (n) {
         ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
@@ -1161,30 +1167,28 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
         values.resize(columns);
         for (int k = 0; k < columns; ++k) {
             cell& c = values[k];
-            switch (sqlite3_column_type(st.get(), k)) {
+            // One look-up of the column's value instead of one per call. The value is only "unprotected" in
+            // the sense that no mutex guards it: this connection has none, whichever calls read it.
+            sqlite3_value* v = sqlite3_column_value(st.get(), k);
+            switch (sqlite3_value_type(v)) {
             case SQLITE_INTEGER:
                 c.k = cell::kind::integer;
-                c.i = sqlite3_column_int64(st.get(), k);
+                c.i = sqlite3_value_int64(v);
                 break;
             case SQLITE_FLOAT:
                 c.k = cell::kind::real;
-                c.d = sqlite3_column_double(st.get(), k);
+                c.d = sqlite3_value_double(v);
                 break;
             case SQLITE_TEXT: {
-                // assign() keeps the cell's buffer from row to row.
-                const unsigned char* p = sqlite3_column_text(st.get(), k);
+                const unsigned char* p = sqlite3_value_text(v);
                 c.k = cell::kind::text;
-                c.s.assign(reinterpret_cast<const char*>(p), sqlite3_column_bytes(st.get(), k));
+                refill(c.s, reinterpret_cast<const char*>(p), sqlite3_value_bytes(v));
                 break;
             }
             case SQLITE_BLOB: {
-                const void* p = sqlite3_column_blob(st.get(), k);
-                int n = sqlite3_column_bytes(st.get(), k);
+                const void* p = sqlite3_value_blob(v);
                 c.k = cell::kind::blob;
-                if (n)
-                    c.s.assign(static_cast<const char*>(p), n);
-                else
-                    c.s.clear();
+                refill(c.s, static_cast<const char*>(p), sqlite3_value_bytes(v));
                 break;
             }
             default:
