@@ -50,6 +50,11 @@ const kind_name kind_names[] = {
     {type_kind::timestamp, "timestamp"},
 };
 
+// ASCII digits only, whatever the locale.
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 bool is_char_kind(type_kind k) {
     return k == type_kind::char_ || k == type_kind::varchar || k == type_kind::nchar ||
            k == type_kind::nvarchar || k == type_kind::binary || k == type_kind::varbinary;
@@ -253,6 +258,8 @@ void put_time_bytes(tds_buffer& out, int64_t units, int scale) {
 }
 
 int64_t pow10(int n) {
+    static const int64_t powers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+    if (n >= 0 && n < 8) return powers[n];
     int64_t r = 1;
     while (n-- > 0) r *= 10;
     return r;
@@ -751,7 +758,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
     auto digits = [&](int n, int& out) {
         out = 0;
         for (int k = 0; k < n; ++k) {
-            if (!std::isdigit(static_cast<unsigned char>(p[k]))) return false;
+            if (!is_digit(p[k])) return false;
             out = out * 10 + (p[k] - '0');
         }
         p += n;
@@ -759,8 +766,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
     };
     while (*p == ' ') ++p;
     v = date_time_value{};
-    if (std::isdigit(static_cast<unsigned char>(p[0])) && std::isdigit(static_cast<unsigned char>(p[1])) &&
-        std::isdigit(static_cast<unsigned char>(p[2])) && std::isdigit(static_cast<unsigned char>(p[3]))) {
+    if (is_digit(p[0]) && is_digit(p[1]) && is_digit(p[2]) && is_digit(p[3])) {
         if (!digits(4, v.year)) return false;
         if (*p == '-') ++p;
         if (!digits(2, v.month)) return false;
@@ -774,7 +780,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
         if (*p == 'T' || *p == ' ') ++p;
         while (*p == ' ') ++p;
     }
-    if (std::isdigit(static_cast<unsigned char>(*p))) {
+    if (is_digit(*p)) {
         int h, mi, s = 0;
         if (!digits(2, h) || *p++ != ':' || !digits(2, mi)) return false;
         int64_t frac = 0;
@@ -784,7 +790,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
             if (*p == '.') {
                 ++p;
                 int n = 0;
-                while (std::isdigit(static_cast<unsigned char>(*p))) {
+                while (is_digit(*p)) {
                     if (n < 7) frac = frac * 10 + (*p - '0');
                     ++n;
                     ++p;

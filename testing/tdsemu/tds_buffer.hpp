@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace tdsemu {
@@ -25,7 +27,10 @@ public:
     // The low n bytes of v, least significant first.
     void le(uint64_t v, int n) {
         char b[8];
-        for (int k = 0; k < n; ++k) b[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(b, &v, 8);
+        else
+            for (int k = 0; k < n; ++k) b[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
         bytes.append(b, static_cast<size_t>(n));
     }
     void raw(const std::string& b) { bytes += b; }
