@@ -180,7 +180,11 @@ bool parse_scaled(const std::string& text, int scale, bool& negative, unsigned _
             v = v * 10 + static_cast<unsigned>(s[frac_begin + (k - int_len)] - '0');
         for (; k < keep; ++k) v *= 10;
         if (round_digit >= 5) ++v;
-        while (digits < 20 && v >= powers[digits]) ++digits;
+        if (v) {
+            // The bit length times log10(2) is the digit count or one short of it.
+            int estimate = ((64 - __builtin_clzll(v)) * 1233) >> 12;
+            digits = estimate + (v >= powers[estimate] ? 1 : 0);
+        }
         magnitude = v;
         if (v == 0) negative = false;
         return true;

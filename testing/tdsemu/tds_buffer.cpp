@@ -104,7 +104,15 @@ void append_utf16le(std::string& out, const char* utf8, size_t n) {
             *w++ = '\0';
         }
         if (i == n) break;
-        char32_t cp = next_code_point(utf8, n, i);
+        char32_t cp;
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xE0) == 0xC0 && i + 1 < n && (utf8[i + 1] & 0xC0) == 0x80) {
+            // Two bytes, always valid: Latin, Greek, Cyrillic and the like, read without the general checks.
+            cp = (c & 0x1Fu) << 6 | (utf8[i + 1] & 0x3Fu);
+            i += 2;
+        } else {
+            cp = next_code_point(utf8, n, i);
+        }
         if (cp >= 0x10000) {
             cp -= 0x10000;
             char16_t hi = static_cast<char16_t>(0xD800 + (cp >> 10)),
