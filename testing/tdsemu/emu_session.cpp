@@ -565,25 +565,27 @@ void send_all(int fd, const char* p, size_t n) {
 } // namespace
 
 void emu_session::flush_partial() {
-    size_t body = m_packet_size - 8;
+    const size_t body = m_packet_size - 8;
+    // Full packets go out some at a time: one write for many packets, and a long value is never copied whole.
+    const size_t batch = 65536;
     size_t sent = 0;
-    // All the full packets go out in one write.
-    m_wire.clear();
     while (m_out.bytes.size() - sent > body) {
-        char h[8] = {4,
-                     0,
-                     static_cast<char>((m_packet_size >> 8) & 0xFF),
-                     static_cast<char>(m_packet_size & 0xFF),
-                     static_cast<char>((m_spid >> 8) & 0xFF),
-                     static_cast<char>(m_spid & 0xFF),
-                     static_cast<char>(m_packet_id++ & 0xFF),
-                     0};
-        m_wire.append(h, 8);
-        m_wire.append(m_out.bytes, sent, body);
-        sent += body;
+        m_wire.clear();
+        while (m_out.bytes.size() - sent > body && m_wire.size() < batch) {
+            char h[8] = {4,
+                         0,
+                         static_cast<char>((m_packet_size >> 8) & 0xFF),
+                         static_cast<char>(m_packet_size & 0xFF),
+                         static_cast<char>((m_spid >> 8) & 0xFF),
+                         static_cast<char>(m_spid & 0xFF),
+                         static_cast<char>(m_packet_id++ & 0xFF),
+                         0};
+            m_wire.append(h, 8);
+            m_wire.append(m_out.bytes, sent, body);
+            sent += body;
+        }
+        send_all(m_fd, m_wire.data(), m_wire.size());
     }
-    if (sent == 0) return;
-    send_all(m_fd, m_wire.data(), m_wire.size());
     m_out.bytes.erase(0, sent);
 }
 
