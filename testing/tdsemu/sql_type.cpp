@@ -777,9 +777,9 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
         if (*p == '-') ++p;
         if (!digits(2, v.day)) return false;
         if (v.month < 1 || v.month > 12 || v.day < 1 || v.day > 31) return false;
-        int yy, mm, dd;
-        civil_from_days(days_from_civil(v.year, v.month, v.day), yy, mm, dd);
-        if (dd != v.day) return false;
+        static const int month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        bool leap = v.year % 4 == 0 && (v.year % 100 != 0 || v.year % 400 == 0);
+        if (v.day > (v.month == 2 && leap ? 29 : month_days[v.month - 1])) return false;
         v.has_date = true;
         if (*p == 'T' || *p == ' ') ++p;
         while (*p == ' ') ++p;
