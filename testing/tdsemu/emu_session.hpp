@@ -88,6 +88,7 @@ private:
     size_t m_packet_size = 4096;
     unsigned m_packet_id = 1;
     tds_buffer m_out;
+    std::string m_wire; // packets on their way to the socket
     bool m_attention = false;
     bool m_closed = false;
     std::string m_user;

@@ -50,6 +50,11 @@ const kind_name kind_names[] = {
     {type_kind::timestamp, "timestamp"},
 };
 
+// ASCII digits only, whatever the locale.
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 bool is_char_kind(type_kind k) {
     return k == type_kind::char_ || k == type_kind::varchar || k == type_kind::nchar ||
            k == type_kind::nvarchar || k == type_kind::binary || k == type_kind::varbinary;
@@ -64,6 +69,13 @@ bool is_char_kind(type_kind k) {
     throw value_error(8115, "Arithmetic overflow error converting expression to data type " + t.name() + ".");
 }
 
+// The cell's text as as_text() gives it, without a copy for text and bytes.
+const std::string& text_of(const cell& c, std::string& tmp) {
+    if (c.k == cell::kind::text || c.k == cell::kind::blob) return c.s;
+    tmp = c.as_text();
+    return tmp;
+}
+
 int64_t to_int64(const cell& c, const sql_type& t) {
     switch (c.k) {
     case cell::kind::integer:
@@ -72,7 +84,8 @@ int64_t to_int64(const cell& c, const sql_type& t) {
         if (!(std::fabs(c.d) < 9.2e18)) overflow(t);
         return static_cast<int64_t>(std::trunc(c.d));
     default: {
-        std::string s = c.as_text();
+        std::string tmp;
+        const std::string& s = text_of(c, tmp);
         errno = 0;
         char* end = nullptr;
         long long v = std::strtoll(s.c_str(), &end, 10);
@@ -86,7 +99,8 @@ int64_t to_int64(const cell& c, const sql_type& t) {
 double to_double(const cell& c, const sql_type& t) {
     if (c.k == cell::kind::integer) return static_cast<double>(c.i);
     if (c.k == cell::kind::real) return c.d;
-    std::string s = c.as_text();
+    std::string tmp;
+    const std::string& s = text_of(c, tmp);
     char* end = nullptr;
     double v = std::strtod(s.c_str(), &end);
     if (s.empty() || !end || *end) conversion_failed(s, t);
@@ -96,41 +110,88 @@ double to_double(const cell& c, const sql_type& t) {
 // Exact decimal text to a scaled integer, rounding half away from zero as the server does.
 bool parse_scaled(const std::string& text, int scale, bool& negative, unsigned __int128& magnitude,
                   int& digits) {
+    const char* s = text.data();
+    const size_t n = text.size();
+    auto digit_at = [&](size_t k) { return k < n && s[k] >= '0' && s[k] <= '9'; };
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < n && s[i] == ' ') ++i;
     negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    std::string intpart, frac;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) intpart += text[i++];
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) frac += text[i++];
+    if (i < n && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    const size_t int_begin = i;
+    while (digit_at(i)) ++i;
+    const size_t int_len = i - int_begin;
+    size_t frac_begin = i, frac_len = 0;
+    if (i < n && s[i] == '.') {
+        frac_begin = ++i;
+        while (digit_at(i)) ++i;
+        frac_len = i - frac_begin;
     }
     int exponent = 0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
         bool eneg = false;
-        if (i < text.size() && (text[i] == '-' || text[i] == '+')) eneg = text[i++] == '-';
-        std::string e;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) e += text[i++];
-        if (e.empty() || e.size() > 3) return false;
-        exponent = std::atoi(e.c_str()) * (eneg ? -1 : 1);
+        if (i < n && (s[i] == '-' || s[i] == '+')) eneg = s[i++] == '-';
+        const size_t e_begin = i;
+        while (digit_at(i)) ++i;
+        if (i == e_begin || i - e_begin > 3) return false;
+        for (size_t k = e_begin; k < i; ++k) exponent = exponent * 10 + (s[k] - '0');
+        if (eneg) exponent = -exponent;
     }
-    while (i < text.size() && text[i] == ' ') ++i;
-    if (i != text.size() || (intpart.empty() && frac.empty())) return false;
-    std::string all = intpart + frac;
-    int point = static_cast<int>(intpart.size()) + exponent; // digits before the point
+    while (i < n && s[i] == ' ') ++i;
+    if (i != n || (int_len == 0 && frac_len == 0)) return false;
+    // The digits of the integer part, then of the fraction, read in place.
+    const int all = static_cast<int>(int_len + frac_len);
+    auto digit = [&](int k) {
+        return k < static_cast<int>(int_len) ? s[int_begin + k] : s[frac_begin + (k - int_len)];
+    };
+    int point = static_cast<int>(int_len) + exponent; // digits before the point
     // Keep point + scale digits, round on the next one.
     int keep = point + scale;
-    std::string kept;
-    int round_digit = 0;
-    for (int k = 0; k < keep; ++k) kept += k < static_cast<int>(all.size()) ? all[k] : '0';
-    if (keep >= 0 && keep < static_cast<int>(all.size())) round_digit = all[keep] - '0';
-    if (keep < 0) kept.clear();
+    int round_digit = keep >= 0 && keep < all ? digit(keep) - '0' : 0;
     magnitude = 0;
     digits = 0;
+    if (keep <= 19) {
+        // Nineteen digits, rounded up, fit in 64 bits; the count of significant digits is the value's length.
+        static const uint64_t powers[20] = {1u,
+                                            10u,
+                                            100u,
+                                            1000u,
+                                            10000u,
+                                            100000u,
+                                            1000000u,
+                                            10000000u,
+                                            100000000u,
+                                            1000000000u,
+                                            10000000000u,
+                                            100000000000u,
+                                            1000000000000u,
+                                            10000000000000u,
+                                            100000000000000u,
+                                            1000000000000000u,
+                                            10000000000000000u,
+                                            100000000000000000u,
+                                            1000000000000000000u,
+                                            10000000000000000000u};
+        uint64_t v = 0;
+        int k = 0;
+        for (; k < keep && k < static_cast<int>(int_len); ++k)
+            v = v * 10 + static_cast<unsigned>(s[int_begin + k] - '0');
+        for (; k < keep && k < all; ++k)
+            v = v * 10 + static_cast<unsigned>(s[frac_begin + (k - int_len)] - '0');
+        for (; k < keep; ++k) v *= 10;
+        if (round_digit >= 5) ++v;
+        if (v) {
+            // The bit length times log10(2) is the digit count or one short of it.
+            int estimate = ((64 - __builtin_clzll(v)) * 1233) >> 12;
+            digits = estimate + (v >= powers[estimate] ? 1 : 0);
+        }
+        magnitude = v;
+        if (v == 0) negative = false;
+        return true;
+    }
     bool leading = true;
-    for (char ch : kept) {
+    for (int k = 0; k < keep; ++k) {
+        char ch = k < all ? digit(k) : '0';
         if (leading && ch == '0') continue;
         leading = false;
         if (++digits > 38) return false;
@@ -146,36 +207,41 @@ bool parse_scaled(const std::string& text, int scale, bool& negative, unsigned _
     return true;
 }
 
-std::string exact_text(const cell& c) {
+const std::string& exact_text(const cell& c, std::string& tmp) {
     if (c.k == cell::kind::real) {
         char buf[40];
         std::snprintf(buf, sizeof buf, "%.17g", c.d);
-        return buf;
+        tmp = buf;
+        return tmp;
     }
-    return c.as_text();
+    return text_of(c, tmp);
 }
 
 void put_decimal(tds_buffer& out, const sql_type& t, const cell& c) {
     bool negative = false;
     unsigned __int128 magnitude = 0;
     int digits = 0;
-    std::string text = exact_text(c);
+    std::string tmp;
+    const std::string& text = exact_text(c, tmp);
     if (!parse_scaled(text, t.scale, negative, magnitude, digits)) conversion_failed(text, t);
     if (digits > t.precision) overflow(t);
     int size = t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
-    out.u8(size);
-    out.u8(negative ? 0 : 1);
+    char b[18];
+    b[0] = static_cast<char>(size);
+    b[1] = negative ? 0 : 1;
     for (int k = 0; k < size - 1; ++k) {
-        out.u8(static_cast<unsigned>(magnitude & 0xFF));
+        b[2 + k] = static_cast<char>(static_cast<unsigned>(magnitude & 0xFF));
         magnitude >>= 8;
     }
+    out.raw(b, static_cast<size_t>(size) + 1);
 }
 
 int64_t money_units(const sql_type& t, const cell& c) {
     bool negative = false;
     unsigned __int128 magnitude = 0;
     int digits = 0;
-    std::string text = exact_text(c);
+    std::string tmp;
+    const std::string& text = exact_text(c, tmp);
     if (!parse_scaled(text, 4, negative, magnitude, digits)) conversion_failed(text, t);
     unsigned __int128 limit = t.kind == type_kind::money ? (static_cast<unsigned __int128>(1) << 63)
                                                          : (static_cast<unsigned __int128>(1) << 31);
@@ -185,17 +251,19 @@ int64_t money_units(const sql_type& t, const cell& c) {
 
 date_time_value to_date_time(const cell& c, const sql_type& t) {
     date_time_value v;
-    std::string s = c.as_text();
+    std::string tmp;
+    const std::string& s = text_of(c, tmp);
     if (!parse_date_time(s, v)) conversion_failed(s, t);
     return v;
 }
 
 void put_time_bytes(tds_buffer& out, int64_t units, int scale) {
-    int n = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
-    for (int k = 0; k < n; ++k) out.u8(static_cast<unsigned>((units >> (8 * k)) & 0xFF));
+    out.le(static_cast<uint64_t>(units), scale <= 2 ? 3 : scale <= 4 ? 4 : 5);
 }
 
 int64_t pow10(int n) {
+    static const int64_t powers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+    if (n >= 0 && n < 8) return powers[n];
     int64_t r = 1;
     while (n-- > 0) r *= 10;
     return r;
@@ -215,40 +283,55 @@ void scaled_time(date_time_value v, int scale, int64_t& days, int64_t& units) {
 void put_date_bytes(tds_buffer& out, int64_t days_since_1970) {
     int64_t d = days_since_1970 - days_from_civil(1, 1, 1);
     if (d < 0 || d > 3652058) throw value_error(242, "The conversion resulted in an out-of-range value.");
-    out.u8(static_cast<unsigned>(d & 0xFF));
-    out.u8(static_cast<unsigned>((d >> 8) & 0xFF));
-    out.u8(static_cast<unsigned>((d >> 16) & 0xFF));
+    out.le(static_cast<uint64_t>(d), 3);
+}
+
+bool is_unicode(type_kind k) {
+    return k == type_kind::nchar || k == type_kind::nvarchar || k == type_kind::ntext || k == type_kind::xml;
+}
+
+// The value as the column's text type stores it (UTF-16LE or code page 1252, fixed lengths padded),
+// appended to out.
+void append_text_bytes(std::string& out, const result_column& col, const cell& c) {
+    std::string tmp;
+    const std::string& s = text_of(c, tmp);
+    const size_t at = out.size();
+    const size_t length = static_cast<size_t>(col.type.length);
+    if (is_unicode(col.type.kind)) {
+        append_utf16le(out, s.data(), s.size());
+        if (col.type.kind == type_kind::nchar && out.size() - at < length * 2)
+            for (size_t k = (out.size() - at) / 2; k < length; ++k) out.append(" \0", 2);
+        return;
+    }
+    append_cp1252(out, s.data(), s.size());
+    if (col.type.kind == type_kind::char_ && out.size() - at < length)
+        out.append(length - (out.size() - at), ' ');
+}
+
+void append_binary_bytes(std::string& out, const result_column& col, const cell& c) {
+    if (c.k == cell::kind::integer && col.type.kind == type_kind::timestamp) {
+        for (int k = 7; k >= 0; --k)
+            out.push_back(static_cast<char>((static_cast<uint64_t>(c.i) >> (8 * k)) & 0xFF));
+        return;
+    }
+    std::string tmp;
+    const std::string& b = text_of(c, tmp);
+    out += b;
+    size_t fixed = col.type.kind == type_kind::binary      ? col.type.length
+                   : col.type.kind == type_kind::timestamp ? 8
+                                                           : 0;
+    if (fixed && b.size() < fixed) out.append(fixed - b.size(), '\0');
 }
 
 std::string text_bytes(const result_column& col, const cell& c) {
-    bool unicode = col.type.kind == type_kind::nchar || col.type.kind == type_kind::nvarchar ||
-                   col.type.kind == type_kind::ntext || col.type.kind == type_kind::xml;
-    std::string s = c.k == cell::kind::blob ? c.s : c.as_text();
-    if (unicode) {
-        std::string w = utf16le_bytes(s);
-        if (col.type.kind == type_kind::nchar && w.size() < static_cast<size_t>(col.type.length) * 2)
-            for (size_t k = w.size() / 2; k < static_cast<size_t>(col.type.length); ++k)
-                w += std::string(" \0", 2);
-        return w;
-    }
-    std::string b = utf8_to_cp1252(s);
-    if (col.type.kind == type_kind::char_ && b.size() < static_cast<size_t>(col.type.length))
-        b.append(col.type.length - b.size(), ' ');
+    std::string b;
+    append_text_bytes(b, col, c);
     return b;
 }
 
 std::string binary_bytes(const result_column& col, const cell& c) {
     std::string b;
-    if (c.k == cell::kind::integer && col.type.kind == type_kind::timestamp) {
-        for (int k = 7; k >= 0; --k)
-            b.push_back(static_cast<char>((static_cast<uint64_t>(c.i) >> (8 * k)) & 0xFF));
-        return b;
-    }
-    b = c.k == cell::kind::blob ? c.s : c.as_text();
-    size_t fixed = col.type.kind == type_kind::binary      ? col.type.length
-                   : col.type.kind == type_kind::timestamp ? 8
-                                                           : 0;
-    if (fixed && b.size() < fixed) b.append(fixed - b.size(), '\0');
+    append_binary_bytes(b, col, c);
     return b;
 }
 
@@ -262,27 +345,68 @@ void put_plp(tds_buffer& out, const std::string& data) {
     out.u32(0);
 }
 
-void put_sized16(tds_buffer& out, const result_column& col, const std::string& data) {
+// A two-byte length and the bytes append() puts after it. Written in place and measured afterwards; a value
+// longer than the column allows leaves out as it was.
+template <class Append> void put_sized16(tds_buffer& out, const result_column& col, Append append) {
     size_t limit = col.type.kind == type_kind::nchar || col.type.kind == type_kind::nvarchar
                        ? col.type.length * 2u
                    : col.type.kind == type_kind::timestamp ? 8u
                                                            : col.type.length;
-    if (data.size() > limit) throw value_error(8152, "String or binary data would be truncated.");
-    out.u16(static_cast<unsigned>(data.size()));
-    out.raw(data);
+    const size_t at = out.bytes.size();
+    out.u16(0);
+    append(out.bytes);
+    const size_t n = out.bytes.size() - at - 2;
+    if (n > limit) {
+        out.bytes.resize(at);
+        throw value_error(8152, "String or binary data would be truncated.");
+    }
+    out.bytes[at] = static_cast<char>(n & 0xFF);
+    out.bytes[at + 1] = static_cast<char>((n >> 8) & 0xFF);
+}
+
+// Each byte's value as a hex digit; 16 for the separators a GUID may hold, 17 for anything else.
+struct hex_table {
+    unsigned char v[256];
+    constexpr hex_table() : v() {
+        for (int k = 0; k < 256; ++k) v[k] = 17;
+        for (int k = 0; k < 10; ++k) v['0' + k] = static_cast<unsigned char>(k);
+        for (int k = 0; k < 6; ++k) v['a' + k] = v['A' + k] = static_cast<unsigned char>(10 + k);
+        v[static_cast<unsigned char>('-')] = v[static_cast<unsigned char>('{')] =
+            v[static_cast<unsigned char>('}')] = 16;
+    }
+};
+constexpr hex_table hex_digits;
+
+// The usual spelling, 8-4-4-4-12, read without a loop over its separators. False for any other.
+bool parse_canonical_guid(const std::string& text, unsigned char (&raw)[16]) {
+    static const unsigned char positions[32] = {0,  1,  2,  3,  4,  5,  6,  7,  9,  10, 11,
+                                                12, 14, 15, 16, 17, 19, 20, 21, 22, 24, 25,
+                                                26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    if (text.size() != 36 || p[8] != '-' || p[13] != '-' || p[18] != '-' || p[23] != '-') return false;
+    unsigned seen = 0;
+    for (int k = 0; k < 16; ++k) {
+        unsigned hi = hex_digits.v[p[positions[2 * k]]], lo = hex_digits.v[p[positions[2 * k + 1]]];
+        seen |= hi | lo;
+        raw[k] = static_cast<unsigned char>(hi << 4 | lo);
+    }
+    return seen < 16;
 }
 
 bool parse_guid(const std::string& text, unsigned char (&b)[16]) {
-    std::string hex;
-    for (char ch : text) {
-        if (ch == '-' || ch == '{' || ch == '}') continue;
-        if (!std::isxdigit(static_cast<unsigned char>(ch))) return false;
-        hex += ch;
+    unsigned char raw[16] = {};
+    if (!parse_canonical_guid(text, raw)) {
+        std::memset(raw, 0, sizeof raw);
+        int nibbles = 0;
+        for (char ch : text) {
+            unsigned v = hex_digits.v[static_cast<unsigned char>(ch)];
+            if (v == 16) continue;
+            if (v == 17 || nibbles == 32) return false;
+            raw[nibbles / 2] = static_cast<unsigned char>(raw[nibbles / 2] << 4 | v);
+            ++nibbles;
+        }
+        if (nibbles != 32) return false;
     }
-    if (hex.size() != 32) return false;
-    unsigned char raw[16];
-    for (int k = 0; k < 16; ++k)
-        raw[k] = static_cast<unsigned char>(std::stoi(hex.substr(2 * k, 2), nullptr, 16));
     const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (int k = 0; k < 16; ++k) b[k] = raw[order[k]];
     return true;
@@ -638,7 +762,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
     auto digits = [&](int n, int& out) {
         out = 0;
         for (int k = 0; k < n; ++k) {
-            if (!std::isdigit(static_cast<unsigned char>(p[k]))) return false;
+            if (!is_digit(p[k])) return false;
             out = out * 10 + (p[k] - '0');
         }
         p += n;
@@ -646,22 +770,21 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
     };
     while (*p == ' ') ++p;
     v = date_time_value{};
-    if (std::isdigit(static_cast<unsigned char>(p[0])) && std::isdigit(static_cast<unsigned char>(p[1])) &&
-        std::isdigit(static_cast<unsigned char>(p[2])) && std::isdigit(static_cast<unsigned char>(p[3]))) {
+    if (is_digit(p[0]) && is_digit(p[1]) && is_digit(p[2]) && is_digit(p[3])) {
         if (!digits(4, v.year)) return false;
         if (*p == '-') ++p;
         if (!digits(2, v.month)) return false;
         if (*p == '-') ++p;
         if (!digits(2, v.day)) return false;
         if (v.month < 1 || v.month > 12 || v.day < 1 || v.day > 31) return false;
-        int yy, mm, dd;
-        civil_from_days(days_from_civil(v.year, v.month, v.day), yy, mm, dd);
-        if (dd != v.day) return false;
+        static const int month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        bool leap = v.year % 4 == 0 && (v.year % 100 != 0 || v.year % 400 == 0);
+        if (v.day > (v.month == 2 && leap ? 29 : month_days[v.month - 1])) return false;
         v.has_date = true;
         if (*p == 'T' || *p == ' ') ++p;
         while (*p == ' ') ++p;
     }
-    if (std::isdigit(static_cast<unsigned char>(*p))) {
+    if (is_digit(*p)) {
         int h, mi, s = 0;
         if (!digits(2, h) || *p++ != ':' || !digits(2, mi)) return false;
         int64_t frac = 0;
@@ -671,7 +794,7 @@ bool parse_date_time(const std::string& text, date_time_value& v) {
             if (*p == '.') {
                 ++p;
                 int n = 0;
-                while (std::isdigit(static_cast<unsigned char>(*p))) {
+                while (is_digit(*p)) {
                     if (n < 7) frac = frac * 10 + (*p - '0');
                     ++n;
                     ++p;
@@ -715,10 +838,12 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
     for (const auto& v : values) any_null |= v.is_null();
     out.u8(any_null ? 0xD2 : 0xD1);
     if (any_null) {
-        std::string bitmap((columns.size() + 7) / 8, '\0');
+        // The bitmap is built where it goes.
+        const size_t at = out.bytes.size();
+        out.bytes.append((columns.size() + 7) / 8, '\0');
+        char* bitmap = out.bytes.data() + at;
         for (size_t k = 0; k < values.size(); ++k)
             if (values[k].is_null()) bitmap[k / 8] = static_cast<char>(bitmap[k / 8] | (1 << (k % 8)));
-        out.raw(bitmap);
     }
     for (size_t k = 0; k < columns.size(); ++k) {
         const result_column& col = columns[k];
@@ -743,8 +868,7 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
                                                         : v >= 0 && v <= 255;
             if (!fits) overflow(t);
             if (!fixed) out.u8(size);
-            for (int b = 0; b < size; ++b)
-                out.u8(static_cast<unsigned>((static_cast<uint64_t>(v) >> (8 * b)) & 0xFF));
+            out.le(static_cast<uint64_t>(v), size);
             break;
         }
         case type_kind::bit:
@@ -770,8 +894,8 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
         case type_kind::money: {
             int64_t units = money_units(t, c);
             if (!fixed) out.u8(8);
-            out.u32(static_cast<uint32_t>(static_cast<uint64_t>(units) >> 32));
-            out.u32(static_cast<uint32_t>(static_cast<uint64_t>(units) & 0xFFFFFFFFu));
+            // The high half first, as the server sends money.
+            out.u64(static_cast<uint64_t>(units) >> 32 | static_cast<uint64_t>(units) << 32);
             break;
         }
         case type_kind::smallmoney: {
@@ -864,7 +988,7 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
             unsigned char b[16];
             if (c.k == cell::kind::blob && c.s.size() == 16) {
                 std::memcpy(b, c.s.data(), 16);
-            } else if (!parse_guid(c.as_text(), b)) {
+            } else if (std::string tmp; !parse_guid(text_of(c, tmp), b)) {
                 throw value_error(
                     8169, "Conversion failed when converting from a character string to uniqueidentifier.");
             }
@@ -876,11 +1000,10 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
         case type_kind::varchar:
         case type_kind::nchar:
         case type_kind::nvarchar: {
-            std::string data = text_bytes(col, c);
             if (t.is_max())
-                put_plp(out, data);
+                put_plp(out, text_bytes(col, c));
             else
-                put_sized16(out, col, data);
+                put_sized16(out, col, [&](std::string& b) { append_text_bytes(b, col, c); });
             break;
         }
         case type_kind::xml:
@@ -888,14 +1011,12 @@ void put_row(tds_buffer& out, const std::vector<result_column>& columns, const s
             break;
         case type_kind::binary:
         case type_kind::varbinary:
-        case type_kind::timestamp: {
-            std::string data = binary_bytes(col, c);
+        case type_kind::timestamp:
             if (t.is_max())
-                put_plp(out, data);
+                put_plp(out, binary_bytes(col, c));
             else
-                put_sized16(out, col, data);
+                put_sized16(out, col, [&](std::string& b) { append_binary_bytes(b, col, c); });
             break;
-        }
         case type_kind::text:
         case type_kind::ntext:
         case type_kind::image: {

@@ -1,27 +1,37 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace tdsemu {
 
-// Little-endian byte builder for TDS tokens.
+// Little-endian byte builder for TDS tokens. Each number goes in with one append: the row path writes
+// millions of them.
 class tds_buffer {
 public:
     std::string bytes;
 
     void u8(unsigned v) { bytes.push_back(static_cast<char>(v & 0xFF)); }
     void u16(unsigned v) {
-        u8(v);
-        u8(v >> 8);
+        const char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
+        bytes.append(b, 2);
     }
     void u32(uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
+        const char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                           static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+        bytes.append(b, 4);
     }
-    void u64(uint64_t v) {
-        u32(static_cast<uint32_t>(v));
-        u32(static_cast<uint32_t>(v >> 32));
+    void u64(uint64_t v) { le(v, 8); }
+    // The low n bytes of v, least significant first.
+    void le(uint64_t v, int n) {
+        char b[8];
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(b, &v, 8);
+        else
+            for (int k = 0; k < n; ++k) b[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+        bytes.append(b, static_cast<size_t>(n));
     }
     void raw(const std::string& b) { bytes += b; }
     void raw(const void* p, size_t n) { bytes.append(static_cast<const char*>(p), n); }
@@ -30,6 +40,10 @@ public:
     void us_varchar(const std::string& utf8);
     size_t size() const { return bytes.size(); }
 };
+
+// Appends UTF-8 as UTF-16LE, or as code page 1252, to out (same rules as the functions below).
+void append_utf16le(std::string& out, const char* utf8, size_t n);
+void append_cp1252(std::string& out, const char* utf8, size_t n);
 
 // Lenient conversions: malformed UTF-8 becomes U+FFFD, never an error.
 std::u16string utf8_to_u16(const std::string& utf8);
