@@ -4,14 +4,12 @@
 
 namespace {
 
-// Batches in turn: one filled by the reader while the caller takes rows from another.
-constexpr size_t batch_count = 2;
 // A caller waiting for rows gets a partly filled batch after this long, so that rows that come
 // slowly from the server are not held back.
 constexpr auto patience = std::chrono::milliseconds(20);
 // Storage kept in a batch's rows from one fill to the next; beyond it they are freed, so that
 // rows once holding large values do not keep their memory for ever.
-constexpr size_t kept_storage = 4u << 20;
+constexpr size_t kept_storage = 2u << 20;
 
 size_t data_size(const odbc_row& row) {
     size_t size = 0;
@@ -41,6 +39,7 @@ void odbc_read_ahead::start() {
     m_current.reset();
     m_next = 0;
     for (size_t i = 0; i < batch_count; ++i) m_free.push_back(std::make_unique<batch>());
+    m_waiting_bytes = 0;
     m_stop = false;
     m_stopping = false;
     m_waiting = false;
@@ -96,7 +95,10 @@ bool odbc_read_ahead::fetch(odbc_row& row) {
         m_waiting = false;
         m_current = std::move(m_ready.front());
         m_ready.erase(m_ready.begin());
+        m_waiting_bytes -= m_current->bytes;
         m_next = 0;
+        lock.unlock();
+        m_changed.notify_all();
     }
 }
 
@@ -105,7 +107,8 @@ void odbc_read_ahead::produce() noexcept {
         std::unique_ptr<batch> filling;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_changed.wait(lock, [this] { return m_stop || !m_free.empty(); });
+            m_changed.wait(lock,
+                           [this] { return m_stop || (!m_free.empty() && m_waiting_bytes < waiting_limit); });
             if (m_stop) return;
             filling = std::move(m_free.back());
             m_free.pop_back();
@@ -114,6 +117,7 @@ void odbc_read_ahead::produce() noexcept {
         bool last = filling->last;
         {
             std::lock_guard<std::mutex> guard(m_lock);
+            m_waiting_bytes += filling->bytes;
             m_ready.push_back(std::move(filling));
         }
         m_changed.notify_all();
@@ -124,18 +128,18 @@ void odbc_read_ahead::produce() noexcept {
 void odbc_read_ahead::fill(batch& into) {
     if (storage(into.rows) > kept_storage) into.rows.clear();
     into.count = 0;
+    into.bytes = 0;
     into.last = false;
     into.failure = nullptr;
-    size_t bytes = 0;
     std::chrono::steady_clock::time_point began{};
     try {
-        while (into.count < batch_rows && bytes < batch_bytes) {
+        while (into.count < batch_rows && into.bytes < batch_bytes) {
             if (into.rows.size() == into.count) into.rows.emplace_back();
             if (!m_source->fetch(into.rows[into.count])) {
                 into.last = true;
                 return;
             }
-            bytes += data_size(into.rows[into.count]);
+            into.bytes += data_size(into.rows[into.count]);
             if (into.count++ == 0) began = std::chrono::steady_clock::now();
             if (m_stopping.load(std::memory_order_relaxed)) return;
             if (m_waiting.load(std::memory_order_relaxed) &&

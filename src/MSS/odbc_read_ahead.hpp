@@ -19,6 +19,12 @@ public:
     // memory the reading ahead costs, however long the result.
     static constexpr size_t batch_rows = 256;
     static constexpr size_t batch_bytes = 1 << 20;
+    // Batches in turn: the reader fills one while the caller takes rows from another, and a few
+    // filled ones wait, so that neither waits whenever the other is held up for a moment.
+    static constexpr size_t batch_count = 8;
+    // Data waiting for the caller beyond which the reader waits too, whatever the batches: rows
+    // of large values are held a few at a time.
+    static constexpr size_t waiting_limit = 4u << 20;
 
     explicit odbc_read_ahead(std::unique_ptr<odbc_result> source);
     ~odbc_read_ahead() override;
@@ -33,6 +39,7 @@ private:
     struct batch {
         std::vector<odbc_row> rows;
         size_t count = 0;
+        size_t bytes = 0;           // the data of its rows
         bool last = false;          // the source has no rows after these
         std::exception_ptr failure; // raised after the rows, where the source raised it
     };
@@ -51,6 +58,7 @@ private:
     std::unique_ptr<batch> m_current;            // the caller's
     size_t m_next = 0;                           // the caller's next row in m_current
     bool m_started = false;
+    size_t m_waiting_bytes = 0;          // the data of m_ready, under m_lock
     bool m_stop = false;                 // under m_lock
     std::atomic<bool> m_stopping{false}; // read between rows without the lock
     std::atomic<bool> m_waiting{false};  // the caller waits for rows
