@@ -11,9 +11,11 @@ constexpr auto patience = std::chrono::milliseconds(20);
 // rows once holding large values do not keep their memory for ever.
 constexpr size_t kept_storage = 2u << 20;
 
+// What a row holds, its values' own room included: a wide table's rows weigh more than their text.
 size_t data_size(const odbc_row& row) {
     size_t size = 0;
-    for (const odbc_value& value : row) size += value.text.size() * sizeof(char16_t) + value.bytes.size();
+    for (const odbc_value& value : row)
+        size += sizeof(odbc_value) + value.text.size() * sizeof(char16_t) + value.bytes.size();
     return size;
 }
 

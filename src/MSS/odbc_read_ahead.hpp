@@ -17,7 +17,7 @@ class odbc_read_ahead : public odbc_result {
 public:
     // Rows handed over together, and the data that ends a batch early: a few batches are all the
     // memory the reading ahead costs, however long the result.
-    static constexpr size_t batch_rows = 256;
+    static constexpr size_t batch_rows = 1024;
     static constexpr size_t batch_bytes = 1 << 20;
     // Batches in turn: the reader fills one while the caller takes rows from another, and a few
     // filled ones wait, so that neither waits whenever the other is held up for a moment.
