@@ -110,6 +110,39 @@ template <class C> bool parse_number(std::basic_string_view<C> text, number& out
     return true;
 }
 
+// The common text of a provider, [-]digits[.digits] with at most 18 digits, read straight into
+// a whole number and the count of its decimals (trailing zeros of the decimals dropped, as
+// normalize does). False for anything else, which takes the general way.
+bool parse_plain(std::u16string_view text, bool& neg, std::uint64_t& magnitude, int& decimals) {
+    size_t i = 0, n = text.size();
+    neg = i < n && text[i] == u'-';
+    if (neg) ++i;
+    if (i == n || !is_digit(text[i]) || n - i > 19) return false;
+    magnitude = 0;
+    decimals = 0;
+    int digits = 0;
+    bool point = false;
+    for (; i < n; ++i) {
+        char16_t c = text[i];
+        if (is_digit(c)) {
+            magnitude = magnitude * 10 + std::uint64_t(c - u'0');
+            ++digits;
+            if (point) ++decimals;
+        } else if (c == u'.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits > 18) return false;
+    while (decimals > 0 && magnitude % 10 == 0) {
+        magnitude /= 10;
+        --decimals;
+    }
+    if (magnitude == 0) decimals = 0;
+    return true;
+}
+
 // The digits without their last `drop` ones, rounded half to even.
 std::string round_off(const std::string& digits, size_t drop) {
     if (drop == 0) return digits;
@@ -586,6 +619,16 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, std::uint16_t, V
 HRESULT VarCyFromStr(const OLECHAR* text, LCID, std::uint32_t, CY* out) {
     if (!out) return E_INVALIDARG;
     if (!text) return DISP_E_TYPEMISMATCH;
+    bool neg;
+    std::uint64_t plain;
+    int decimals;
+    if (parse_plain(std::u16string_view(text), neg, plain, decimals) && decimals <= 4) {
+        static constexpr std::uint64_t scales[] = {10000, 1000, 100, 10, 1};
+        u128 magnitude = u128(plain) * scales[decimals];
+        if (magnitude > (neg ? (u128(1) << 63) : (u128(1) << 63) - 1)) return DISP_E_OVERFLOW;
+        out->int64 = neg ? (magnitude ? -std::int64_t(magnitude - 1) - 1 : 0) : std::int64_t(magnitude);
+        return S_OK;
+    }
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
     return cy_from_number(x, out);
@@ -599,6 +642,17 @@ HRESULT VarDecFromStr(const OLECHAR* text, LCID, std::uint32_t, DECIMAL* out) {
 HRESULT ole_dec_from_str(const OLECHAR* text, DECIMAL* out, bool* exact) {
     if (!out || !exact) return E_INVALIDARG;
     if (!text) return DISP_E_TYPEMISMATCH;
+    bool neg;
+    std::uint64_t plain;
+    int decimals;
+    if (parse_plain(std::u16string_view(text), neg, plain, decimals)) {
+        *out = DECIMAL{};
+        out->scale = std::uint8_t(decimals);
+        out->sign = neg ? DECIMAL_NEG : 0;
+        out->Lo64 = plain;
+        *exact = true;
+        return S_OK;
+    }
     number x;
     if (!parse_number(std::u16string_view(text), x)) return DISP_E_TYPEMISMATCH;
     return decimal_from_number(x, out, exact);

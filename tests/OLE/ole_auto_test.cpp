@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -131,6 +132,69 @@ INSTANTIATE_TEST_SUITE_P(
                       dec_case{"0.00000000000000000000000000006", S_OK, "0.0000000000000000000000000001"},
                       dec_case{"1,000,000.25", S_OK, "1000000.25"}, dec_case{"1.5e-3", S_OK, "0.0015"},
                       dec_case{"abc", DISP_E_TYPEMISMATCH, ""}));
+
+TEST(auto_numbers, plain_texts_read_as_any_text_reads) {
+    // A provider's plain digits take a short way; a leading blank sends the same text the general
+    // way. Both must give the same result, bit for bit, over every length, scale and sign.
+    std::uint64_t seed = 88172645463325252ULL;
+    auto next = [&] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "-0.000",
+                                      "0.0",
+                                      "00",
+                                      "007.50",
+                                      "12.",
+                                      "1200",
+                                      "-1200.00",
+                                      "922337203685477",
+                                      "922337203685477.5807",
+                                      "-922337203685477.5808",
+                                      "922337203685477.5808",
+                                      "999999999999999999",
+                                      "-999999999999999.999",
+                                      "1234567890123456789",
+                                      "0.000000000000000001",
+                                      "100000000000000000.0"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = next() % 3 == 0 ? "-" : "";
+        int whole = 1 + int(next() % 18);
+        for (int k = 0; k < whole; ++k) t += char('0' + (k == 0 && next() % 4 == 0 ? 0 : next() % 10));
+        if (next() % 4 != 0) {
+            t += '.';
+            int decimals = int(next() % 8);
+            for (int k = 0; k < decimals; ++k) t += char('0' + (next() % 3 == 0 ? 0 : next() % 10));
+        }
+        texts.push_back(t);
+    }
+    for (const std::string& narrow : texts) {
+        std::u16string plain(narrow.begin(), narrow.end());
+        std::u16string general = u" " + plain;
+        CY a{-1}, b{-1};
+        HRESULT ha = VarCyFromStr(plain.c_str(), LCID_ENGLISH_US, 0, &a);
+        HRESULT hb = VarCyFromStr(general.c_str(), LCID_ENGLISH_US, 0, &b);
+        ASSERT_EQ(ha, hb) << narrow;
+        if (SUCCEEDED(ha)) {
+            ASSERT_EQ(a.int64, b.int64) << narrow;
+        }
+        DECIMAL c{}, d{};
+        bool ca = false, cb = true;
+        ha = ole_dec_from_str(plain.c_str(), &c, &ca);
+        hb = ole_dec_from_str(general.c_str(), &d, &cb);
+        ASSERT_EQ(ha, hb) << narrow;
+        if (FAILED(ha)) continue;
+        ASSERT_EQ(ca, cb) << narrow;
+        ASSERT_EQ(c.scale, d.scale) << narrow;
+        ASSERT_EQ(c.sign, d.sign) << narrow;
+        ASSERT_EQ(c.Hi32, d.Hi32) << narrow;
+        ASSERT_EQ(c.Lo64, d.Lo64) << narrow;
+    }
+}
 
 TEST(auto_numbers, currency_to_text_and_double) {
     BSTR b = nullptr;
