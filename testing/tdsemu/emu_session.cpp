@@ -564,6 +564,20 @@ void send_all(int fd, const char* p, size_t n) {
 }
 } // namespace
 
+// A reply packet's header: type 4, whether it ends the message, its length, the session and the
+// packet's number within the message.
+void emu_session::put_header(bool last, size_t length) {
+    const char h[8] = {4,
+                       static_cast<char>(last ? 1 : 0),
+                       static_cast<char>((length >> 8) & 0xFF),
+                       static_cast<char>(length & 0xFF),
+                       static_cast<char>((m_spid >> 8) & 0xFF),
+                       static_cast<char>(m_spid & 0xFF),
+                       static_cast<char>(m_packet_id++ & 0xFF),
+                       0};
+    m_wire.append(h, 8);
+}
+
 void emu_session::flush_partial() {
     const size_t body = m_packet_size - 8;
     // Full packets go out some at a time: one write for many packets, and a long value is never copied whole.
@@ -572,15 +586,7 @@ void emu_session::flush_partial() {
     while (m_out.bytes.size() - sent > body) {
         m_wire.clear();
         while (m_out.bytes.size() - sent > body && m_wire.size() < batch) {
-            char h[8] = {4,
-                         0,
-                         static_cast<char>((m_packet_size >> 8) & 0xFF),
-                         static_cast<char>(m_packet_size & 0xFF),
-                         static_cast<char>((m_spid >> 8) & 0xFF),
-                         static_cast<char>(m_spid & 0xFF),
-                         static_cast<char>(m_packet_id++ & 0xFF),
-                         0};
-            m_wire.append(h, 8);
+            put_header(false, m_packet_size);
             m_wire.append(m_out.bytes, sent, body);
             sent += body;
         }
@@ -591,16 +597,8 @@ void emu_session::flush_partial() {
 
 void emu_session::end_message() {
     flush_partial();
-    size_t length = m_out.bytes.size() + 8;
-    char h[8] = {4,
-                 1,
-                 static_cast<char>((length >> 8) & 0xFF),
-                 static_cast<char>(length & 0xFF),
-                 static_cast<char>((m_spid >> 8) & 0xFF),
-                 static_cast<char>(m_spid & 0xFF),
-                 static_cast<char>(m_packet_id++ & 0xFF),
-                 0};
-    m_wire.assign(h, 8);
+    m_wire.clear();
+    put_header(true, m_out.bytes.size() + 8);
     m_wire += m_out.bytes;
     m_out.bytes.clear();
     send_all(m_fd, m_wire.data(), m_wire.size());

@@ -39,6 +39,7 @@ private:
 
     // wire
     bool read_message(unsigned& type, std::string& payload);
+    void put_header(bool last, size_t length);
     void flush_partial();
     void end_message();
     bool attention_requested();

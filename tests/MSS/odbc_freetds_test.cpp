@@ -229,6 +229,14 @@ protected:
     std::unique_ptr<emulator> m_emulator;
 };
 
+ole_com_ptr<IRowset> open_types(const ole_com_ptr<IOpenRowset>& session) {
+    DBID table{IID_NULL, DBKIND_NAME, const_cast<LPOLESTR>(u"[dbo].[Types]")};
+    ole_com_ptr<IRowset> rowset;
+    CHECK_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, rowset.put_unknown()),
+             S_OK);
+    return rowset;
+}
+
 TEST_F(odbc_emulator, a_failed_login_is_an_authentication_failure) {
     std::u16string text = login(u"wrong");
     in_child([text] {
@@ -245,10 +253,7 @@ TEST_F(odbc_emulator, every_type_arrives_with_its_code_and_exact_text) {
     std::u16string text = login();
     in_child([text] {
         ole_com_ptr<IOpenRowset> session = generic_session(text);
-        DBID table{IID_NULL, DBKIND_NAME, const_cast<LPOLESTR>(u"[dbo].[Types]")};
-        ole_com_ptr<IRowset> rowset;
-        CHECK_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, rowset.put_unknown()),
-                 S_OK);
+        ole_com_ptr<IRowset> rowset = open_types(session);
         read_rowset all = read_all(rowset.get());
         struct expected {
             DBTYPE type;
@@ -304,10 +309,7 @@ TEST_F(odbc_emulator, a_restarted_rowset_gives_the_same_values_again) {
     std::u16string text = login();
     in_child([text] {
         ole_com_ptr<IOpenRowset> session = generic_session(text);
-        DBID table{IID_NULL, DBKIND_NAME, const_cast<LPOLESTR>(u"[dbo].[Types]")};
-        ole_com_ptr<IRowset> rowset;
-        CHECK_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, rowset.put_unknown()),
-                 S_OK);
+        ole_com_ptr<IRowset> rowset = open_types(session);
         read_rowset first = read_all(rowset.get());
         CHECK_EQ(rowset->RestartPosition(0), S_OK);
         read_rowset again = read_all(rowset.get());
