@@ -15,7 +15,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <glob.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -116,15 +115,6 @@ namespace {
 enum class drivers { none_yet, freetds, no_driver };
 drivers arrangement = drivers::none_yet;
 
-std::string freetds_driver() {
-    glob_t found{};
-    std::string path;
-    if (glob("/usr/lib/*/odbc/libtdsodbc.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        path = found.gl_pathv[0];
-    globfree(&found);
-    return path;
-}
-
 void use_drivers(const std::string& dir, const std::string& odbcinst) {
     mkdir(dir.c_str(), 0700);
     test_support::write_file(dir + "/odbcinst.ini", odbcinst);
@@ -137,7 +127,7 @@ void use_drivers(const std::string& dir, const std::string& odbcinst) {
 bool odbc_use_freetds() {
     if (arrangement == drivers::no_driver) return false;
     static const bool ready = [] {
-        std::string driver = freetds_driver();
+        std::string driver = test_support::freetds_driver_path();
         const char* home = std::getenv("HOME");
         if (driver.empty() || !home) return false;
         use_drivers(std::string(home) + "/odbc-freetds", "[FreeTDS]\nDriver=" + driver + "\n");
