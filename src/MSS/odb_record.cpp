@@ -8,41 +8,18 @@
 #include <memory>
 
 namespace {
-// The digits of a decimal text as providers write it (optional sign, digits, optional point and
-// digits): the integer part without leading zeros, the fraction without trailing zeros. False for
-// any other text.
-bool split_decimal(std::u16string_view text, bool& negative, std::u16string_view& whole,
-                   std::u16string_view& fraction) {
-    size_t i = 0;
-    negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
-    size_t point = text.find(u'.', i);
-    std::u16string_view w =
-        text.substr(i, point == std::u16string_view::npos ? std::u16string_view::npos : point - i);
-    std::u16string_view f =
-        point == std::u16string_view::npos ? std::u16string_view() : text.substr(point + 1);
-    if (w.empty() && f.empty()) return false;
-    for (std::u16string_view part : {w, f})
-        for (char16_t c : part)
-            if (c < u'0' || c > u'9') return false;
-    while (!w.empty() && w.front() == u'0') w.remove_prefix(1);
-    while (!f.empty() && f.back() == u'0') f.remove_suffix(1);
-    whole = w;
-    fraction = f;
-    return true;
-}
-
-// True when the decimal read from `text` holds exactly the value the text writes. Up to 28
-// digits always fit the platform decimal; beyond that, compare its shortest text with the text's.
-bool decimal_is_exact(std::u16string_view text, const ole_variant& value) {
-    bool negative;
-    std::u16string_view whole, fraction;
-    if (!split_decimal(text, negative, whole, fraction)) return true;
-    if (whole.size() + fraction.size() <= 28) return true;
-    std::u16string expected(negative ? u"-" : u"");
-    expected += whole.empty() ? u"0" : whole;
-    if (!fraction.empty()) (expected += u'.') += fraction;
-    return value.to_wstring() == expected;
+// A decimal text as providers write it: optional sign, digits, optional point and digits.
+bool is_decimal_text(std::u16string_view text) {
+    if (!text.empty() && (text[0] == u'-' || text[0] == u'+')) text.remove_prefix(1);
+    const size_t point = text.find(u'.');
+    bool digits = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= u'0' && text[i] <= u'9')
+            digits = true;
+        else if (i != point)
+            return false;
+    }
+    return digits;
 }
 
 // Scratch texts, reused so that a value costs no allocation here: one for a value read from an
@@ -208,12 +185,6 @@ void odb_record::get_field(const DBCOLUMNINFO& column, std::u16string_view text,
     }
     field.from_wstring(text, vt);
     // A decimal beyond the platform decimal (numeric(38) holds more digits than it) keeps its
-    // exact text rather than arriving empty or rounded.
-    if (vt == VT_DECIMAL) {
-        bool negative;
-        std::u16string_view whole, fraction;
-        if (field.vt() == VT_EMPTY ? split_decimal(text, negative, whole, fraction)
-                                   : !decimal_is_exact(text, field))
-            field.attach_wstring(text);
-    }
+    // exact text rather than arriving empty: the reading refuses any value it would round.
+    if (vt == VT_DECIMAL && field.vt() == VT_EMPTY && is_decimal_text(text)) field.attach_wstring(text);
 }
