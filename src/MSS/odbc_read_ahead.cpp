@@ -42,7 +42,6 @@ void odbc_read_ahead::start() {
     m_next = 0;
     for (size_t i = 0; i < batch_count; ++i) m_free.push_back(std::make_unique<batch>());
     m_waiting_bytes = 0;
-    m_stop = false;
     m_stopping = false;
     m_waiting = false;
     m_reader = std::thread([this] { produce(); });
@@ -53,7 +52,6 @@ void odbc_read_ahead::stop() noexcept {
     if (!m_reader.joinable()) return;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_stop = true;
         m_stopping = true;
     }
     m_changed.notify_all();
@@ -109,9 +107,9 @@ void odbc_read_ahead::produce() noexcept {
         std::unique_ptr<batch> filling;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_changed.wait(lock,
-                           [this] { return m_stop || (!m_free.empty() && m_waiting_bytes < waiting_limit); });
-            if (m_stop) return;
+            m_changed.wait(
+                lock, [this] { return m_stopping || (!m_free.empty() && m_waiting_bytes < waiting_limit); });
+            if (m_stopping) return;
             filling = std::move(m_free.back());
             m_free.pop_back();
         }

@@ -58,8 +58,8 @@ private:
     std::unique_ptr<batch> m_current;            // the caller's
     size_t m_next = 0;                           // the caller's next row in m_current
     bool m_started = false;
-    size_t m_waiting_bytes = 0;          // the data of m_ready, under m_lock
-    bool m_stop = false;                 // under m_lock
-    std::atomic<bool> m_stopping{false}; // read between rows without the lock
-    std::atomic<bool> m_waiting{false};  // the caller waits for rows
+    size_t m_waiting_bytes = 0; // the data of m_ready, under m_lock
+    // Set under m_lock, so that a waiting reader sees it; also read between rows without it.
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_waiting{false}; // the caller waits for rows
 };
