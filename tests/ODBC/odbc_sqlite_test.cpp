@@ -2,9 +2,9 @@
 // the native providers' driver names in an odbcinst.ini of the test's own. unixODBC reads that file
 // once per process, so every arrangement runs in a child process.
 
-#include "MSS/odbc_connection.hpp"
-#include "MSS/odbc_result.hpp"
-#include "MSS/odbc_test_util.hpp"
+#include "ODBC/odbc_connection.hpp"
+#include "ODBC/odbc_result.hpp"
+#include "ODBC/odbc_test_util.hpp"
 
 namespace {
 

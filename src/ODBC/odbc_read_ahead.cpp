@@ -1,4 +1,4 @@
-#include "MSS/odbc_read_ahead.hpp"
+#include "ODBC/odbc_read_ahead.hpp"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "MSS/odb_scripted_provider.hpp"
+#include "support/odb_scripted_provider.hpp"
 
 #include "MSS/odb_com_object.hpp"
 #include "TK/tk_utils.hpp"
