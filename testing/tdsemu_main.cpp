@@ -24,6 +24,7 @@ const char* const usage =
     "  --no-sp-databases        refuse exec sp_databases (error 2812) as Azure SQL does\n"
     "  --azure                  behave as Azure SQL: no sp_databases, no USE of another database\n"
     "  --delay-ms N             wait N ms before answering each SELECT\n"
+    "  --silent                 accept connections but never answer (a hung server)\n"
     "  --generate DB.TABLE=ROWS add a generated table (TABLE may be OWNER.NAME; ROWS may be 'endless')\n"
     "  --data-dir DIR           keep the SQLite files in DIR (default: a temporary folder, removed at exit)\n"
     "  --exit-on-stdin-eof      stop when standard input closes\n"
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
                                                     rows == "endless" ? -1 : std::stoll(rows)});
             } else if (a == "--data-dir")
                 options.data_dir = value();
+            else if (a == "--silent")
+                options.silent = true;
             else if (a == "--exit-on-stdin-eof")
                 watch_stdin = true;
             else if (a == "--verbose")

@@ -37,6 +37,9 @@ public:
     void connect(const std::u16string& host, const std::u16string& user, const std::u16string& password,
                  bool fast_load);
     void set_as_dbo(bool on);
+    // Seconds each connection attempt may take; 0: no limit.
+    void set_login_timeout(long seconds) noexcept { m_initializer.set_login_timeout(seconds); }
+    long login_timeout() const noexcept { return m_initializer.login_timeout(); }
 
     // The caller owns the database.
     std::unique_ptr<mss_database> open_db(const std::u16string& name, int mode);

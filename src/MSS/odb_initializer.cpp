@@ -2,12 +2,17 @@
 
 #include "MSS/odb_exception.hpp"
 #include "TK/tk_log.hpp"
+#include "TK/tk_utils.hpp"
 
+#include <string>
 #include <vector>
 
 namespace {
+// On Linux the providers are unixODBC's drivers: say which ones.
 const char no_provider[] =
-    "Failed to load OLE DB support library. You should install it\r\nto proceed with the application.\r\n";
+    "Failed to load an ODBC driver for SQL Server. You should install unixODBC with \"ODBC Driver 18 for "
+    "SQL Server\", \"ODBC Driver 17 for SQL Server\" or FreeTDS (Debian: tdsodbc)\r\nto proceed with the "
+    "application.\r\n";
 
 // Properties of one set, owning their texts.
 class property_list {
@@ -23,6 +28,11 @@ public:
         DBPROP& p = add(id);
         p.vValue.vt = VT_BSTR;
         p.vValue.bstrVal = SysAllocStringLen(value.data(), static_cast<std::uint32_t>(value.size()));
+    }
+    void add(DBPROPID id, long value) {
+        DBPROP& p = add(id);
+        p.vValue.vt = VT_I4;
+        p.vValue.lVal = static_cast<std::int32_t>(value);
     }
     void add(DBPROPID id, bool value) {
         DBPROP& p = add(id);
@@ -63,7 +73,10 @@ bool odb_initializer::test_connection(ole_com_ptr<IDBInitialize>& data_source, c
         m_b_native = true;
         return true;
     }
-    if (test_generic_connection(data_source, connection_string(host, user, password, database))) {
+    std::u16string init_string = connection_string(host, user, password, database);
+    if (m_login_timeout != odb_default_login_timeout)
+        init_string += u"Connect Timeout=" + tk_utf8_to_wstring(std::to_string(m_login_timeout)) + u";";
+    if (test_generic_connection(data_source, init_string)) {
         m_b_native = false;
         return true;
     }
@@ -94,6 +107,7 @@ bool odb_initializer::test_native_connection(ole_com_ptr<IDBInitialize>& data_so
         props.add(DBPROP_AUTH_INTEGRATED, std::u16string(u"SSPI"));
     }
     if (!database.empty()) props.add(DBPROP_INIT_CATALOG, database);
+    if (m_login_timeout != odb_default_login_timeout) props.add(DBPROP_INIT_TIMEOUT, m_login_timeout);
     DBPROPSET set = props.as_set(DBPROPSET_DBINIT);
 
     ole_com_ptr<IDBProperties> properties;
@@ -125,8 +139,9 @@ bool odb_initializer::test_generic_connection(ole_com_ptr<IDBInitialize>& data_s
 }
 
 std::u16string odb_initializer::quote_value(const std::u16string& value) {
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
     bool needs = value.find_first_of(u";\"'") != std::u16string::npos ||
-                 (!value.empty() && (value.front() == u' ' || value.back() == u' '));
+                 (!value.empty() && (blank(value.front()) || blank(value.back())));
     if (!needs) return value;
     std::u16string quoted = u"\"";
     for (char16_t c : value) {

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// The platform provider's login timeout, in seconds.
+inline constexpr long odb_default_login_timeout = 15;
+
 // Chooses the provider and initialises a data source: the two native providers in order, then the
 // generic one through the service component with a connection string.
 class odb_initializer {
@@ -30,6 +33,12 @@ public:
     // True when the last initialisation went through a native provider.
     bool native_provider() const noexcept { return m_b_native; }
 
+    // Seconds each connection attempt may take; 0: no limit. Only a value other than the
+    // providers' default is handed to them.
+    long login_timeout() const noexcept { return m_login_timeout; }
+    void set_login_timeout(long seconds) noexcept { m_login_timeout = seconds; }
+
 private:
     bool m_b_native = false;
+    long m_login_timeout = odb_default_login_timeout;
 };

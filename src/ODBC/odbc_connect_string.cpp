@@ -12,6 +12,18 @@ namespace {
 std::mutex g_options_lock;
 std::optional<odbc_native_options> g_options;
 
+// A tab at either end of a value is kept: it may be part of a password or a name.
+std::u16string_view trim_spaces(std::u16string_view text) {
+    while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    return text;
+}
+
+bool blank_at_an_end(std::u16string_view value) {
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    return !value.empty() && (blank(value.front()) || blank(value.back()));
+}
+
 std::u16string_view trim_blanks(std::u16string_view text) {
     while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
@@ -39,8 +51,7 @@ void append_freetds(std::u16string& out, std::u16string_view key, std::u16string
     if (value.find(u"};") != std::u16string_view::npos)
         refuse(std::u16string(u"The value of ") + std::u16string(key) +
                u" contains \"};\", which the FreeTDS driver cannot be given");
-    bool braces = value.find_first_of(u";{") != std::u16string_view::npos ||
-                  (!value.empty() && (value.front() == u' ' || value.back() == u' '));
+    bool braces = value.find_first_of(u";{") != std::u16string_view::npos || blank_at_an_end(value);
     out.append(key).append(u"=");
     if (braces)
         out.append(u"{").append(value).append(u"}");
@@ -53,8 +64,7 @@ void append_freetds(std::u16string& out, std::u16string_view key, std::u16string
 void append_standard(std::u16string& out, std::u16string_view key, std::u16string_view value) {
     if (value.find(u'\0') != std::u16string_view::npos)
         refuse(std::u16string(u"The value of ") + std::u16string(key) + u" contains a NUL character");
-    bool braces = value.find_first_of(u";{}=") != std::u16string_view::npos ||
-                  (!value.empty() && (value.front() == u' ' || value.back() == u' '));
+    bool braces = value.find_first_of(u";{}=") != std::u16string_view::npos || blank_at_an_end(value);
     out.append(key).append(u"=");
     if (braces) {
         out.append(u"{");
@@ -94,8 +104,8 @@ void odbc_clear_native_options() {
     g_options.reset();
 }
 
-std::u16string odbc_server_value(std::u16string_view host, odbc_driver_kind kind) {
-    std::u16string_view name = trim_blanks(host);
+odbc_server_address odbc_server_parts(std::u16string_view host, odbc_driver_kind kind) {
+    std::u16string_view name = trim_spaces(host);
     // Microsoft's drivers take the protocol prefix themselves; FreeTDS only speaks TCP.
     if (kind == odbc_driver_kind::freetds && name.size() >= 4 &&
         equal_nocase_ascii(name.substr(0, 4), u"tcp:"))
@@ -103,11 +113,21 @@ std::u16string odbc_server_value(std::u16string_view host, odbc_driver_kind kind
     std::u16string_view machine = name.substr(0, name.find_first_of(u"\\,"));
     std::u16string_view rest = name.substr(machine.size());
     // Windows' names of the local machine mean nothing to a TCP client.
-    if (machine.empty() || machine == u"." || equal_nocase_ascii(machine, u"(local)")) machine = u"localhost";
-    std::u16string result(machine);
-    result.append(rest);
-    if (rest.empty()) result.append(u",1433");
-    return result;
+    if (trim_blanks(machine).empty() || machine == u"." || equal_nocase_ascii(machine, u"(local)"))
+        machine = u"localhost";
+    odbc_server_address address;
+    size_t comma = rest.find(u',');
+    address.server = std::u16string(machine) + std::u16string(rest.substr(0, comma));
+    if (comma != std::u16string_view::npos)
+        address.port = trim_spaces(rest.substr(comma + 1));
+    else if (rest.empty())
+        address.port = u"1433";
+    return address;
+}
+
+std::u16string odbc_server_value(std::u16string_view host, odbc_driver_kind kind) {
+    odbc_server_address address = odbc_server_parts(host, kind);
+    return address.port.empty() ? address.server : address.server + u"," + address.port;
 }
 
 std::u16string odbc_build_connect_string(std::u16string_view driver, odbc_driver_kind kind,
@@ -117,7 +137,15 @@ std::u16string odbc_build_connect_string(std::u16string_view driver, odbc_driver
     std::u16string out;
     // Driver names are plain words; the driver manager reads the braces itself.
     out = u"Driver={" + std::u16string(driver) + u"};";
-    append(out, u"Server", odbc_server_value(login.host, kind));
+    if (freetds) {
+        // Given "name,port", FreeTDS sends the server name with a NUL in place of the comma, and
+        // real servers refuse that login.
+        odbc_server_address address = odbc_server_parts(login.host, kind);
+        append(out, u"Server", address.server);
+        if (!address.port.empty()) append(out, u"Port", address.port);
+    } else {
+        append(out, u"Server", odbc_server_value(login.host, kind));
+    }
     if (!login.database.empty()) append(out, u"Database", login.database);
     if (login.integrated) {
         out.append(freetds ? u"Trusted_Connection=Yes;" : u"Trusted_Connection=yes;");
@@ -126,7 +154,9 @@ std::u16string odbc_build_connect_string(std::u16string_view driver, odbc_driver
         append(out, u"PWD", login.password);
     }
     if (freetds) {
-        out.append(u"ClientCharset=UTF-8;");
+        // With the version left to "auto", FreeTDS waits for ever on a host that never answers,
+        // whatever the login timeout; 7.4 logins are answered with the server's own version.
+        out.append(u"TDS_Version=7.4;ClientCharset=UTF-8;");
     } else {
         if (!options.encrypt.empty()) append(out, u"Encrypt", options.encrypt);
         if (!options.trust_server_certificate.empty())
@@ -191,6 +221,13 @@ odbc_login odbc_parse_oledb_string(std::u16string_view text) {
             login.user = value;
         } else if (is(u"Password") || is(u"PWD")) {
             login.password = value;
+        } else if (is(u"Connect Timeout") || is(u"Connection Timeout")) {
+            std::string digits = tk_to_utf8(value);
+            char* end = nullptr;
+            long seconds = digits.empty() ? -1 : std::strtol(digits.c_str(), &end, 10);
+            if (seconds < 0 || *end || digits.size() > 9)
+                refuse(u"The connection string has an invalid Connect Timeout: " + value);
+            login.login_timeout = seconds;
         } else if (is(u"Integrated Security") || is(u"Trusted_Connection")) {
             login.integrated = equal_nocase_ascii(value, u"SSPI") || equal_nocase_ascii(value, u"true") ||
                                equal_nocase_ascii(value, u"yes");

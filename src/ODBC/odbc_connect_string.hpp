@@ -3,6 +3,9 @@
 #include <string>
 #include <string_view>
 
+// The platform provider's login timeout, in seconds.
+inline constexpr long odbc_default_login_timeout = 15;
+
 // What a data source needs to log in, whichever way the logic handed it over (properties of a
 // native provider, or the generic provider's initialisation string).
 struct odbc_login {
@@ -11,6 +14,8 @@ struct odbc_login {
     std::u16string password;
     std::u16string database;
     bool integrated = false;
+    // Seconds a connection attempt may take; 0: no limit.
+    long login_timeout = odbc_default_login_timeout;
 };
 
 enum class odbc_driver_kind { freetds, microsoft };
@@ -32,6 +37,14 @@ void odbc_clear_native_options();
 // or empty for the local server. A name without port gets 1433 (FreeTDS knows no default port);
 // an instance never gets a port (it would reach the default instance instead).
 std::u16string odbc_server_value(std::u16string_view host, odbc_driver_kind kind);
+
+// The same split in two: the server (with its instance) and the port, empty for an instance.
+// FreeTDS is given them as Server= and Port=.
+struct odbc_server_address {
+    std::u16string server;
+    std::u16string port;
+};
+odbc_server_address odbc_server_parts(std::u16string_view host, odbc_driver_kind kind);
 
 // The ODBC connection string for `driver`. Throws odbc_error for a value the driver cannot be given.
 std::u16string odbc_build_connect_string(std::u16string_view driver, odbc_driver_kind kind,

@@ -80,24 +80,36 @@ bool odbc_driver_loadable(std::u16string_view driver_name) {
     TK_TRACE(1, "ODBC driver '%s' library '%s': %s", tk_to_utf8(driver_name).c_str(), library.c_str(),
              module ? "loads" : dlerror());
     if (!module) return false;
+    // A library that loads but is no driver (a wrong path in odbcinst.ini) cannot connect either.
+    bool driver = dlsym(module, "SQLDriverConnectW") || dlsym(module, "SQLDriverConnect") ||
+                  dlsym(module, "SQLConnect");
+    if (!driver) TK_TRACE(1, "ODBC driver '%s': '%s' is no ODBC driver", tk_to_utf8(driver_name).c_str(),
+                          library.c_str());
     dlclose(module);
-    return true;
+    return driver;
 }
 
-odbc_connection::odbc_connection(const std::u16string& connect_string) : m_env(odbc_environment()) {
+odbc_connection::odbc_connection(const std::u16string& connect_string, long login_timeout)
+    : m_env(odbc_environment()) {
     if (!m_env) throw odbc_error(E_FAIL, u"The ODBC driver manager cannot make an environment");
     m_dbc = odbc_handle::make(odbc_handle::dbc, *m_env);
+    // Only the login: statements have no timeout, an export may run for hours.
+    odbc_check(SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout)), 0),
+               m_dbc, "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
     std::vector<SQLWCHAR> text = to_sqlwchar(connect_string);
     SQLWCHAR out[1024];
     SQLSMALLINT out_size = 0;
     SQLRETURN rc = SQLDriverConnectW(m_dbc.get(), nullptr, text.data(), SQL_NTS, out, 1024, &out_size,
                                      SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_dbc, "SQLDriverConnect");
+    if (!SQL_SUCCEEDED(rc))
+        throw odbc_error(
+            odbc_connect_records_in_order(odbc_error::from_handle(m_dbc, "SQLDriverConnect").records()));
     m_dbc.set_connected();
 }
 
 void odbc_pool::open() {
-    auto connection = std::make_shared<odbc_connection>(m_connect_string);
+    auto connection = std::make_shared<odbc_connection>(m_connect_string, m_login_timeout);
     std::lock_guard<std::mutex> lock(m_lock);
     m_connections.push_back(std::move(connection));
 }
@@ -118,7 +130,7 @@ std::shared_ptr<odbc_connection> odbc_pool::acquire() {
         }
     }
     TK_TRACE(1, "ODBC: every connection has a pending result; opening another");
-    auto connection = std::make_shared<odbc_connection>(m_connect_string);
+    auto connection = std::make_shared<odbc_connection>(m_connect_string, m_login_timeout);
     connection->busy = true;
     std::lock_guard<std::mutex> lock(m_lock);
     m_connections.push_back(connection);

@@ -20,7 +20,9 @@ bool odbc_driver_loadable(std::u16string_view driver_name);
 class odbc_connection {
 public:
     // Connects without prompting; throws odbc_error with the driver's records.
-    explicit odbc_connection(const std::u16string& connect_string);
+    // The login timeout, in seconds (0: none), bounds each attempt: a host that accepts the
+    // connection and never answers would otherwise hold it for ever.
+    explicit odbc_connection(const std::u16string& connect_string, long login_timeout = 15);
 
     const odbc_handle& handle() const noexcept { return m_dbc; }
     bool busy = false;
@@ -34,7 +36,8 @@ private:
 // second statement while a result is pending, so a statement opened then gets a connection of its own.
 class odbc_pool {
 public:
-    explicit odbc_pool(std::u16string connect_string) : m_connect_string(std::move(connect_string)) {}
+    explicit odbc_pool(std::u16string connect_string, long login_timeout = 15)
+        : m_connect_string(std::move(connect_string)), m_login_timeout(login_timeout) {}
 
     // The first connection (the data source's initialisation); throws odbc_error.
     void open();
@@ -46,6 +49,7 @@ public:
 
 private:
     std::u16string m_connect_string;
+    long m_login_timeout;
     mutable std::mutex m_lock;
     std::vector<std::shared_ptr<odbc_connection>> m_connections;
 };

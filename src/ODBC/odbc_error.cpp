@@ -34,6 +34,21 @@ HRESULT odbc_hresult_from_sqlstate(std::u16string_view sqlstate, long native_err
     return DB_E_ERRORSOCCURRED;
 }
 
+bool odbc_is_driver_record(const odb_error_record& record) {
+    // FreeTDS numbers its own messages from 20000 (20009 "Unable to connect", 20017 "Unexpected
+    // EOF"); the generic ones carry none, nor do the driver manager's.
+    return record.native_error == 0 || (record.native_error >= 20000 && record.native_error < 20300);
+}
+
+std::vector<odb_error_record> odbc_connect_records_in_order(std::vector<odb_error_record> records) {
+    std::vector<odb_error_record> ordered;
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+        if (!odbc_is_driver_record(*it)) ordered.push_back(std::move(*it));
+    for (odb_error_record& record : records)
+        if (odbc_is_driver_record(record)) ordered.push_back(std::move(record));
+    return ordered;
+}
+
 void odbc_split_message(std::u16string_view message, std::u16string& source, std::u16string& description) {
     size_t pos = 0;
     while (pos < message.size() && message[pos] == u'[') {

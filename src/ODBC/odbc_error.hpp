@@ -32,6 +32,15 @@ private:
     std::string m_what;
 };
 
+// The records of a failed connect as the server sent them, then the driver's own. FreeTDS ranks
+// the server's messages by descending severity and puts its own generic "Unable to connect" among
+// them; a server sends a login's cause (4060 "Cannot open database ...") before the summary
+// (18456 "Login failed ..."), of a higher severity, so the first record names the cause.
+std::vector<odb_error_record> odbc_connect_records_in_order(std::vector<odb_error_record> records);
+
+// A record the driver made itself rather than one the server sent.
+bool odbc_is_driver_record(const odb_error_record& record);
+
 // The result an OLE DB provider gives for a diagnostic record.
 HRESULT odbc_hresult_from_sqlstate(std::u16string_view sqlstate, long native_error);
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <exception>
 #include <new>
 
 namespace {
@@ -78,7 +79,14 @@ public:
                 if (!m_result->fetch(m_skipped)) return DB_S_ENDOFROWSET;
             }
             if (count == 0) return S_OK;
-            if (!*handles) *handles = static_cast<HROW*>(CoTaskMemAlloc(sizeof(HROW) * count));
+            // A row the server could not send fails the call after the rows before it.
+            if (m_failure) {
+                std::exception_ptr failure = std::move(m_failure);
+                m_failure = nullptr;
+                std::rethrow_exception(failure);
+            }
+            bool allocated = !*handles;
+            if (allocated) *handles = static_cast<HROW*>(CoTaskMemAlloc(sizeof(HROW) * count));
             if (!*handles) return E_OUTOFMEMORY;
             DBROWCOUNT got = 0;
             try {
@@ -89,9 +97,17 @@ public:
                     (*handles)[got++] = slot + 1;
                 }
             } catch (...) {
-                // The caller gets no handles from a failed call: let go of the rows read before.
-                for (DBROWCOUNT i = 0; i < got; ++i) m_slots[(*handles)[i] - 1].held = false;
-                throw;
+                if (got == 0) {
+                    if (allocated) {
+                        CoTaskMemFree(*handles);
+                        *handles = nullptr;
+                    }
+                    throw;
+                }
+                // The rows that arrived are the caller's; the failure waits for the next call.
+                m_failure = std::current_exception();
+                *obtained = got;
+                return S_OK;
             }
             *obtained = got;
             return got < count ? DB_S_ENDOFROWSET : S_OK;
@@ -114,6 +130,7 @@ public:
 
     HRESULT RestartPosition(HCHAPTER) override {
         return guarded([&]() -> HRESULT {
+            m_failure = nullptr;
             m_result->restart();
             return S_OK;
         });
@@ -259,6 +276,7 @@ private:
     }
 
     std::unique_ptr<odbc_result> m_result;
+    std::exception_ptr m_failure; // raised by the next GetNextRows
     std::vector<bool> m_is_bytes;
     std::vector<slot> m_slots;
     odbc_row m_skipped;
@@ -404,7 +422,8 @@ public:
             if (m_pool) return S_OK;
             TK_TRACE(1, "ODBC: connecting through driver '%s'", tk_to_utf8(m_driver).c_str());
             auto pool = std::make_shared<odbc_pool>(
-                odbc_build_connect_string(m_driver, m_kind, m_login, odbc_native_options::current()));
+                odbc_build_connect_string(m_driver, m_kind, m_login, odbc_native_options::current()),
+                m_login.login_timeout);
             pool->open();
             m_pool = std::move(pool);
             return S_OK;
@@ -436,6 +455,9 @@ public:
                         m_login.integrated = p.vValue.vt == VT_BSTR;
                     else if (init && p.dwPropertyID == DBPROP_INIT_CATALOG)
                         m_login.database = bstr_text(p.vValue);
+                    else if (init && p.dwPropertyID == DBPROP_INIT_TIMEOUT && p.vValue.vt == VT_I4 &&
+                             p.vValue.lVal >= 0)
+                        m_login.login_timeout = p.vValue.lVal;
                     else {
                         // Fast load among them: ODBC has no counterpart.
                         p.dwStatus = DBPROPSTATUS_NOTSUPPORTED;

@@ -43,8 +43,9 @@ void error_handler::handle(const tk_exception& e, bool run_ending) {
     TK_TRACE(3, "Got error code=%d", e.code());
     std::string text = build_report(e);
     TK_TRACE(3, "Error:\n%s", text.c_str());
+    // A carriage return would send the rest of the line back over its start on a terminal.
     for (char& c : text)
-        if (c == '\n') c = ' ';
+        if (c == '\n' || c == '\r') c = ' ';
     report(text, e.level(), run_ending);
 }
 

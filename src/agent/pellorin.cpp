@@ -19,6 +19,7 @@ int pellorin_main(int argc, const char* const* argv) {
         // A profile may carry values the command line would have refused.
         if (converter.mode() < 0 || converter.mode() > 2) agent_fatal("Invalid merge/overwrite mode");
         if (converter.delimiter() < 0 || converter.delimiter() > 2) agent_fatal("Invalid CSV delimiter");
+        if (converter.login_timeout() < 0) agent_fatal("Invalid login timeout");
         converter.set_console(true);
         converter.connect_mssql_server();
         converter.check_dest();

@@ -45,6 +45,8 @@ bool mssql_converter_impl::load_profile(const udb_profile& profile) {
     if (!value.empty()) m_windows_auth = value == u"1";
     value = profile.get_value(udb_mssql_settings, u"connect as DBO");
     if (!value.empty()) set_as_dbo(value == u"1");
+    value = profile.get_value(udb_mssql_settings, u"login timeout");
+    if (!value.empty()) m_login_timeout = value;
     return true;
 }
 
@@ -55,6 +57,19 @@ void mssql_converter_impl::store_profile(udb_profile& profile) const {
     profile.set_value(udb_mssql_settings, u"password", m_password);
     profile.set_value(udb_mssql_settings, u"windows authentication", m_windows_auth ? u"1" : u"0");
     profile.set_value(udb_mssql_settings, u"connect as DBO", as_dbo() ? u"1" : u"0");
+    if (!m_login_timeout.empty()) profile.set_value(udb_mssql_settings, u"login timeout", m_login_timeout);
+}
+
+long mssql_converter_impl::login_timeout() const {
+    std::string text = tk_to_utf8(m_login_timeout);
+    if (text.empty()) {
+        const char* env = std::getenv("TABLOXA_LOGIN_TIMEOUT");
+        if (!env || !*env) return odb_default_login_timeout;
+        text = env;
+    }
+    // Whole seconds, at most nine digits: the providers take a 32-bit count.
+    if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stol(text);
 }
 
 bool drelk_converter::load_csv_settings(const udb_profile& profile) {

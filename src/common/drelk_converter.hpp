@@ -38,6 +38,11 @@ public:
     bool as_dbo() const;
     void set_as_dbo(bool on);
 
+    // Seconds each connection attempt may take (0: no limit): the profile's "login timeout", else
+    // the environment's TABLOXA_LOGIN_TIMEOUT, else 15. -1 when the value in force is no such number.
+    long login_timeout() const;
+    void set_login_timeout(const std::u16string& seconds) { m_login_timeout = seconds; }
+
     bool load_profile(const udb_profile& profile);
     void store_profile(udb_profile& profile) const;
 
@@ -47,6 +52,8 @@ protected:
     std::u16string m_host;
     std::u16string m_user;
     std::u16string m_password;
+    // As the profile gave it; empty: not given.
+    std::u16string m_login_timeout;
 };
 
 // The one converter of the system: MS SQL source, CSV destination.

@@ -32,6 +32,9 @@ void report(const tk_exception& e, bool run_ending) {
 
 bool mssql_converter_impl::connect_mssql_server() {
     TK_TRACE(1, "mssql_converter_impl::connect_mssql_server");
+    long timeout = login_timeout();
+    if (timeout < 0) throw tk_exception("Invalid login timeout", 1);
+    engine().set_login_timeout(timeout);
     if (m_windows_auth)
         engine().connect(m_host, true);
     else

@@ -670,6 +670,8 @@ void emu_session::run() {
             unsigned type = 0;
             std::string payload;
             if (!read_message(type, payload)) return;
+            // A host that is up but hung: everything is read, nothing is answered.
+            if (m_state.options.silent) continue;
             if (m_state.options.verbose)
                 std::cerr << "tdsemu: spid " << m_spid << " packet type " << type << std::endl;
             m_attention = false;
@@ -769,6 +771,24 @@ bool emu_session::login(const std::string& payload) {
         password = utf16le_to_utf8(raw.data(), raw.size());
     }
     std::string database = text_field(8);
+    // A real server finds a login packet whose strings hold U+0000 structurally invalid (it logs
+    // 17832) and closes the connection without a word.
+    for (int index : {0, 1, 2, 3, 4, 6, 7, 8}) {
+        auto [ib, cch] = field(index);
+        for (unsigned i = 0; i < cch; ++i) {
+            // The password is obfuscated byte by byte: a NUL character is A5 A5 on the wire.
+            unsigned char zero = index == 2 ? 0xA5 : 0x00;
+            if (static_cast<unsigned char>(payload[ib + 2 * i]) == zero &&
+                static_cast<unsigned char>(payload[ib + 2 * i + 1]) == zero) {
+                if (m_state.options.verbose)
+                    std::cerr << "tdsemu: spid " << m_spid
+                              << " error 17832: The login packet used to open the connection is "
+                                 "structurally invalid; the connection has been closed."
+                              << std::endl;
+                return false;
+            }
+        }
+    }
     reader s{payload};
     s.pos = 80;
     unsigned sspi = s.u16();
@@ -1127,6 +1147,78 @@ std::vector<result_column> emu_session::describe(sqlite3_stmt* st, const std::ve
     return cols;
 }
 
+bool emu_session::refuse_derived_table(const std::string& text) {
+    std::vector<sql_token> t = tokenize(text);
+    auto refuse = [&](int number, int cls, const std::string& message_text) {
+        message(true, number, cls, 1, message_text);
+        done(tok_done, done_error, 0, 0);
+        return true;
+    };
+    for (size_t k = 1; k < t.size(); ++k) {
+        if (t[k].k != sql_token::kind::punct || t[k].text != "(") continue;
+        const sql_token& before = t[k - 1];
+        if (!(before.is("from") || before.is("join") || (before.k == sql_token::kind::punct && before.text == ",")))
+            continue;
+        if (k + 1 >= t.size() || !(t[k + 1].is("select") || t[k + 1].is("with"))) continue;
+        size_t close = k + 1;
+        for (int depth = 1; close < t.size(); ++close) {
+            if (t[close].k != sql_token::kind::punct) continue;
+            if (t[close].text == "(") ++depth;
+            if (t[close].text == ")" && --depth == 0) break;
+        }
+        if (close >= t.size()) continue;
+        // A common table expression can only lead a statement.
+        if (t[k + 1].is("with")) return refuse(156, 15, "Incorrect syntax near the keyword 'WITH'.");
+        size_t at = close + 1;
+        if (at < t.size() && t[at].is("as")) ++at;
+        std::string alias = at < t.size() && t[at].is_ident() ? t[at].text : std::string();
+        if (alias.empty()) continue;
+        // The aliases the select list gives, for telling a named expression from an unnamed one.
+        std::vector<std::string> aliases;
+        int depth = 0;
+        for (size_t j = k + 2; j < close; ++j) {
+            const sql_token& c = t[j];
+            if (c.k == sql_token::kind::punct && c.text == "(") ++depth;
+            if (c.k == sql_token::kind::punct && c.text == ")") --depth;
+            if (depth != 0) continue;
+            if (c.is("from")) break;
+            bool item_end = j + 1 == close || t[j + 1].is("from") ||
+                            (t[j + 1].k == sql_token::kind::punct && t[j + 1].text == ",");
+            if (item_end && c.is_ident() && j > k + 2 &&
+                (t[j - 1].is("as") || (t[j - 1].k == sql_token::kind::punct && t[j - 1].text == ")") ||
+                 t[j - 1].k == sql_token::kind::string || t[j - 1].k == sql_token::kind::number))
+                aliases.push_back(ascii_lower(c.text));
+            // alias = expression
+            if (c.is_ident() && j + 1 < close && t[j + 1].k == sql_token::kind::punct && t[j + 1].text == "=" &&
+                (t[j - 1].is("select") || (t[j - 1].k == sql_token::kind::punct && t[j - 1].text == ",")))
+                aliases.push_back(ascii_lower(c.text));
+        }
+        std::string inner = text.substr(t[k + 1].begin, t[close].begin - t[k + 1].begin);
+        std::string sql = to_sqlite(substitute_variables(inner), m_db->name, false);
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(m_sqlite, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK || !raw) {
+            sqlite3_finalize(raw);
+            continue; // the statement itself reports what is wrong with it
+        }
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> st(raw, sqlite3_finalize);
+        std::vector<std::string> seen;
+        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+            const char* name = sqlite3_column_name(st.get(), c);
+            std::string lower = ascii_lower(name ? name : "");
+            bool named = sqlite3_column_origin_name(st.get(), c) != nullptr ||
+                         std::find(aliases.begin(), aliases.end(), lower) != aliases.end();
+            if (!named)
+                return refuse(8155, 16, "No column name was specified for column " + std::to_string(c + 1) +
+                                            " of '" + alias + "'.");
+            if (std::find(seen.begin(), seen.end(), lower) != seen.end())
+                return refuse(8156, 16, "The column '" + std::string(name) + "' was specified multiple times for '" +
+                                            alias + "'.");
+            seen.push_back(lower);
+        }
+    }
+    return false;
+}
+
 emu_session::outcome emu_session::run_sql(const std::string& original, bool last, bool in_proc) {
     unsigned token = in_proc ? tok_doneinproc : tok_done;
     if (misplaced_order_by(original, false)) {
@@ -1137,6 +1229,7 @@ emu_session::outcome emu_session::run_sql(const std::string& original, bool last
         done(tok_done, done_error, 0, 0);
         return outcome::error;
     }
+    if (refuse_derived_table(original)) return outcome::error;
     std::string sql = to_sqlite(substitute_variables(original), m_db->name, false);
     m_denied = nullptr;
     sqlite3_stmt* raw = nullptr;

@@ -58,6 +58,9 @@ private:
     // statements
     outcome execute_statement(const std::string& text, bool last, bool in_proc);
     outcome run_sql(const std::string& text, bool last, bool in_proc);
+    // What SQL Server refuses in a derived table (a CTE, a column without a name, two columns of
+    // one name): sends the error and answers true.
+    bool refuse_derived_table(const std::string& text);
     outcome run_exec(const std::string& text, bool last);
     outcome run_use(const std::string& name, bool last);
     outcome wait_for(const std::string& text, bool last, bool in_proc);

@@ -132,8 +132,9 @@ TEST(odb_initializer, no_provider_at_all) {
         EXPECT_EQ(e.code(), 1);
         EXPECT_EQ(e.level(), 1);
         EXPECT_EQ(e.message(),
-                  "Failed to load OLE DB support library. You should install it\r\nto proceed with "
-                  "the application.\r\n");
+                  "Failed to load an ODBC driver for SQL Server. You should install unixODBC with \"ODBC "
+                  "Driver 18 for SQL Server\", \"ODBC Driver 17 for SQL Server\" or FreeTDS (Debian: "
+                  "tdsodbc)\r\nto proceed with the application.\r\n");
     }
     EXPECT_TRUE(trace.has_line("Failed to initialize CLSID_MSDAINITIALIZE: 80040154"));
 }
@@ -245,6 +246,31 @@ INSTANTIATE_TEST_SUITE_P(
                    u"Provider=sqloledb;Data Source=srv;Initial Catalog=shop;User Id=clerk;"
                    u"Password=\"a;Integrated Security=SSPI\";"}));
 
+TEST(odb_initializer, a_login_timeout_other_than_the_default_reaches_both_kinds_of_provider) {
+    for (long seconds : {0L, 3L}) {
+        odb_scripted_provider provider;
+        provider.add_class(CLSID_SQLNCLI11);
+        odb_initializer init;
+        init.set_login_timeout(seconds);
+        ole_com_ptr<IDBInitialize> source;
+        ASSERT_TRUE(init.test_connection(source, u"srv", u"clerk", u"pw", u""));
+        auto sets = provider.property_sets();
+        ASSERT_EQ(sets.size(), 1u);
+        ASSERT_EQ(sets[0].properties.size(), 4u);
+        EXPECT_EQ(sets[0].properties[3].id, DBPROP_INIT_TIMEOUT);
+        EXPECT_EQ(sets[0].properties[3].vt, VT_I4);
+        EXPECT_EQ(sets[0].properties[3].number, seconds);
+    }
+    odb_scripted_provider provider;
+    provider.add_class(CLSID_MSDAINITIALIZE);
+    odb_initializer init;
+    init.set_login_timeout(0);
+    ole_com_ptr<IDBInitialize> source;
+    ASSERT_TRUE(init.test_connection(source, u"srv", u"clerk", u"pw", u""));
+    EXPECT_TRUE(called(provider, "GetDataSource Provider=sqloledb;Data Source=srv;User Id=clerk;Password=pw;"
+                                 "Connect Timeout=0;"));
+}
+
 TEST(odb_initializer, values_are_quoted_only_when_they_need_it) {
     EXPECT_EQ(odb_initializer::quote_value(u"plain=value"), u"plain=value");
     EXPECT_EQ(odb_initializer::quote_value(u""), u"");
@@ -254,4 +280,6 @@ TEST(odb_initializer, values_are_quoted_only_when_they_need_it) {
     EXPECT_EQ(odb_initializer::quote_value(u" lead"), u"\" lead\"");
     EXPECT_EQ(odb_initializer::quote_value(u"trail "), u"\"trail \"");
     EXPECT_EQ(odb_initializer::quote_value(u"in side"), u"in side");
+    EXPECT_EQ(odb_initializer::quote_value(u"\tlead"), u"\"\tlead\"");
+    EXPECT_EQ(odb_initializer::quote_value(u"trail\t"), u"\"trail\t\"");
 }

@@ -36,20 +36,50 @@ odbc_login sql_login(std::u16string password) {
 
 TEST(odbc_connect_string, freetds_string_has_every_key_and_utf8) {
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"pw")),
-              u"Driver={FreeTDS};Server=db1,1433;Database=Sales;UID=sa;PWD=pw;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;");
     odbc_login integrated{u"db1\\inst", u"", u"", u"", true};
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, integrated),
-              u"Driver={FreeTDS};Server=db1\\inst;Trusted_Connection=Yes;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1\\inst;Trusted_Connection=Yes;TDS_Version=7.4;ClientCharset=UTF-8;");
+}
+
+TEST(odbc_connect_string, freetds_gets_the_port_as_a_key_of_its_own) {
+    auto server = [](std::u16string host) {
+        odbc_login login{std::move(host), u"sa", u"pw", u"", false};
+        std::u16string text = odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, login);
+        return text.substr(0, text.find(u";UID="));
+    };
+    EXPECT_EQ(server(u"db1,14330"), u"Driver={FreeTDS};Server=db1;Port=14330");
+    EXPECT_EQ(server(u"tcp:db1, 2000"), u"Driver={FreeTDS};Server=db1;Port=2000");
+    EXPECT_EQ(server(u""), u"Driver={FreeTDS};Server=localhost;Port=1433");
+    EXPECT_EQ(server(u"db1\\SQLEXPRESS"), u"Driver={FreeTDS};Server=db1\\SQLEXPRESS");
+    EXPECT_EQ(server(u"db1\\SQLEXPRESS,1500"), u"Driver={FreeTDS};Server=db1\\SQLEXPRESS;Port=1500");
+}
+
+TEST(odbc_connect_string, tabs_at_the_ends_of_values_survive) {
+    odbc_login login{u"db1", u"\tsa", u"pw\t", u"\tSales", false};
+    EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, login),
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database={\tSales};UID={\tsa};PWD={pw\t};"
+              u"TDS_Version=7.4;ClientCharset=UTF-8;");
+    EXPECT_EQ(odbc_build_connect_string(u"ODBC Driver 17 for SQL Server", odbc_driver_kind::microsoft, login),
+              u"Driver={ODBC Driver 17 for SQL Server};Server=db1,1433;Database={\tSales};UID={\tsa};"
+              u"PWD={pw\t};");
+    // Quoted the OLE DB way, they come back whole; unquoted blanks around a value are dropped.
+    login = odbc_parse_oledb_string(u"Data Source=\"\tdb1\";User Id=\"\tsa\";Password=\"pw\t\"; "
+                                    u"Initial Catalog= Sales ");
+    EXPECT_EQ(login.host, u"\tdb1");
+    EXPECT_EQ(login.user, u"\tsa");
+    EXPECT_EQ(login.password, u"pw\t");
+    EXPECT_EQ(login.database, u"Sales");
 }
 
 TEST(odbc_connect_string, freetds_braces_without_doubling_and_refuses_brace_semicolon) {
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"a;b}c")),
-              u"Driver={FreeTDS};Server=db1,1433;Database=Sales;UID=sa;PWD={a;b}c};ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={a;b}c};TDS_Version=7.4;ClientCharset=UTF-8;");
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"{x")),
-              u"Driver={FreeTDS};Server=db1,1433;Database=Sales;UID=sa;PWD={{x};ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={{x};TDS_Version=7.4;ClientCharset=UTF-8;");
     // A plain '}' needs no braces: FreeTDS reads an unbraced value up to ';'.
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"x}")),
-              u"Driver={FreeTDS};Server=db1,1433;Database=Sales;UID=sa;PWD=x};ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=x};TDS_Version=7.4;ClientCharset=UTF-8;");
     try {
         odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"a};b"));
         FAIL() << "a value with \"};\" was accepted";
@@ -100,6 +130,10 @@ TEST(odbc_oledb_string, refuses_what_it_cannot_translate) {
     EXPECT_THROW(odbc_parse_oledb_string(u"Provider=sqloledb;Mode=Read"), odbc_error);
     EXPECT_THROW(odbc_parse_oledb_string(u"Password=\"open"), odbc_error);
     EXPECT_THROW(odbc_parse_oledb_string(u"Password=\"a\"b"), odbc_error);
+    EXPECT_THROW(odbc_parse_oledb_string(u"Connect Timeout=-1"), odbc_error);
+    EXPECT_THROW(odbc_parse_oledb_string(u"Connect Timeout=soon"), odbc_error);
+    EXPECT_EQ(odbc_parse_oledb_string(u"Data Source=x").login_timeout, 15);
+    EXPECT_EQ(odbc_parse_oledb_string(u"Data Source=x;Connect Timeout=0;").login_timeout, 0);
 }
 
 struct state_case {

@@ -533,6 +533,7 @@ public:
                 if (prop.vValue.vt == VT_BSTR && prop.vValue.bstrVal)
                     recorded.text.assign(prop.vValue.bstrVal, SysStringLen(prop.vValue.bstrVal));
                 if (prop.vValue.vt == VT_BOOL) recorded.flag = prop.vValue.boolVal != VARIANT_FALSE;
+                if (prop.vValue.vt == VT_I4) recorded.number = prop.vValue.lVal;
                 set.properties.push_back(std::move(recorded));
             }
             sets.push_back(std::move(set));

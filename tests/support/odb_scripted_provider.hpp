@@ -83,6 +83,7 @@ struct odb_script_property {
     VARTYPE vt = VT_EMPTY;
     std::u16string text; // VT_BSTR
     bool flag = false;   // VT_BOOL
+    long number = 0;     // VT_I4
 };
 struct odb_script_property_set {
     GUID set{};

@@ -20,7 +20,7 @@ inline std::string freetds_driver() {
 
 inline std::string connection_string(int port, const std::string& database, const std::string& user = "sa",
                                      const std::string& password = "Tabloxa-1") {
-    return "Driver=" + freetds_driver() + ";Server=127.0.0.1," + std::to_string(port) +
+    return "Driver=" + freetds_driver() + ";Server=127.0.0.1;Port=" + std::to_string(port) +
            ";Database=" + database + ";UID=" + user + ";PWD=" + password +
            ";TDS_Version=7.4;Encryption=off;ClientCharset=UTF-8";
 }

@@ -202,6 +202,27 @@ TEST_F(emulator, refuses_logins_as_the_server_does) {
     }
 }
 
+TEST_F(emulator, drops_a_login_whose_strings_hold_a_nul_character) {
+    // FreeTDS sends "Server=host,port" as the server name "host", U+0000, "port".
+    std::string comma = connection_string(s_server->port(), "Sales");
+    comma.replace(comma.find(";Port="), 6, ",");
+    ASSERT_NE(comma.find("Server=127.0.0.1,"), std::string::npos);
+    try {
+        connection c(*s_env, comma);
+        ADD_FAILURE() << "the login was accepted: " << comma;
+    } catch (const odbc_error& e) {
+        // The server closed the connection without a word: only the driver's own records.
+        ASSERT_FALSE(e.records.empty());
+        bool generic = false;
+        for (const auto& d : e.records) {
+            EXPECT_NE(d.native, 18456) << d.text;
+            generic |= d.text == "[FreeTDS][SQL Server]Unable to connect to data source";
+        }
+        EXPECT_TRUE(generic);
+    }
+    EXPECT_EQ(connect()->scalar("SELECT 1"), "1");
+}
+
 struct type_case {
     const char* column;
     SQLSMALLINT sql_type;
@@ -356,6 +377,17 @@ TEST_F(emulator, reports_server_errors_with_their_numbers_and_states) {
         // FreeTDS reports an overflow found while fetching as HY019 to ODBC 3 applications.
         {"SELECT k, small FROM dbo.Overflow ORDER BY k", "HY019", 8115,
          "Arithmetic overflow error converting expression to data type tinyint."},
+        // What a server refuses inside a derived table, though each runs on its own.
+        {"SELECT COUNT(*) FROM (WITH c AS (SELECT 1 AS n) SELECT n FROM c) as query", "42000", 156,
+         "Incorrect syntax near the keyword 'WITH'."},
+        {"SELECT COUNT(*) FROM (SELECT order_id FROM dbo.Orders ORDER BY order_id) as query", "42000", 1033,
+         "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, and common "
+         "table expressions, unless TOP, OFFSET or FOR XML is also specified."},
+        {"SELECT COUNT(*) FROM (SELECT order_id, amount * 2 FROM dbo.Orders) as query", "42000", 8155,
+         "No column name was specified for column 2 of 'query'."},
+        {"SELECT COUNT(*) FROM (SELECT o.customer_id, c.id AS Customer_ID FROM dbo.Orders o JOIN dbo.Customers c "
+         "ON c.id = o.customer_id) as query",
+         "42000", 8156, "The column 'Customer_ID' was specified multiple times for 'query'."},
         {"USE NoSuchDb", "08004", 911,
          "Database 'NoSuchDb' does not exist. Make sure that the name is entered correctly."},
     };
@@ -369,6 +401,15 @@ TEST_F(emulator, reports_server_errors_with_their_numbers_and_states) {
     }
     // The connection is still usable after each of them.
     EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM dbo.Orders"), "3");
+}
+
+TEST_F(emulator, counts_a_derived_table_whose_columns_all_have_names) {
+    auto c = connect();
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM (SELECT order_id, amount * 2 AS twice, 'x' tag "
+                        "FROM dbo.Orders) as query"),
+              "3");
+    EXPECT_EQ(c->scalar("SELECT COUNT(*) FROM (SELECT TOP 2 order_id FROM dbo.Orders ORDER BY order_id) as query"),
+              "2");
 }
 
 TEST_F(emulator, runs_the_statements_the_export_sends) {
