@@ -89,3 +89,124 @@ bool mss_normalize_view(const std::u16string& definition, std::u16string& text) 
     text = tk_ltrim(tk_rtrim(text));
     return true;
 }
+
+namespace {
+bool is_word_char(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
+           c == u'@' || c == u'#' || c == u'$' || c >= 0x80;
+}
+
+// Reserved words that begin statements other than SELECT, and INTO: none may appear in a plain
+// SELECT unquoted.
+bool is_refused_word(const std::u16string& word) {
+    static const char16_t* const refused[] = {
+        u"alter",    u"backup",     u"begin",      u"bulk",     u"checkpoint", u"close",  u"commit",
+        u"create",   u"dbcc",       u"deallocate", u"declare",  u"delete",     u"deny",   u"drop",
+        u"exec",     u"execute",    u"goto",       u"grant",    u"if",         u"insert", u"into",
+        u"kill",     u"merge",      u"open",       u"print",    u"raiserror",  u"readtext",
+        u"reconfigure", u"restore", u"return",     u"revert",   u"revoke",     u"rollback", u"save",
+        u"set",      u"setuser",    u"shutdown",   u"truncate", u"update",     u"updatetext", u"use",
+        u"waitfor",  u"while",      u"writetext"};
+    for (const char16_t* r : refused)
+        if (word == r) return true;
+    return false;
+}
+} // namespace
+
+bool mss_is_single_select(std::u16string_view text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    int depth = 0;
+    int top_selects = 0;
+    bool ended = false; // a ';' closed the statement
+    std::u16string previous; // the last word at depth 0, lower case
+    std::u16string first;
+    while (i < n) {
+        char16_t c = text[i];
+        if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v') {
+            ++i;
+        } else if (c == u'-' && i + 1 < n && text[i + 1] == u'-') {
+            while (i < n && text[i] != u'\n') ++i;
+        } else if (c == u'/' && i + 1 < n && text[i + 1] == u'*') {
+            // Block comments nest in T-SQL.
+            int level = 0;
+            do {
+                if (i + 1 < n && text[i] == u'/' && text[i + 1] == u'*') {
+                    ++level;
+                    i += 2;
+                } else if (i + 1 < n && text[i] == u'*' && text[i + 1] == u'/') {
+                    --level;
+                    i += 2;
+                } else {
+                    ++i;
+                }
+            } while (level > 0 && i < n);
+            if (level > 0) return false;
+        } else if (ended) {
+            if (c != u';') return false;
+            ++i;
+        } else if (c == u'\'' || c == u'"' || c == u'[') {
+            char16_t close = c == u'[' ? u']' : c;
+            if (first.empty()) return false;
+            for (++i;; ++i) {
+                if (i >= n) return false;
+                if (text[i] == close) {
+                    if (i + 1 < n && text[i + 1] == close) {
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+            }
+            if (depth == 0) previous.clear();
+        } else if (is_word_char(c)) {
+            size_t start = i;
+            while (i < n && is_word_char(text[i])) ++i;
+            std::u16string word(text.substr(start, i - start));
+            for (char16_t& ch : word) ch = ascii_lower(ch);
+            // N'...': the prefix of a literal.
+            if (word == u"n" && i < n && text[i] == u'\'') continue;
+            if (is_refused_word(word)) return false;
+            if (first.empty()) {
+                if (word != u"select" && word != u"with") return false;
+                first = word;
+            }
+            if (depth == 0) {
+                if (word == u"select") {
+                    // Another SELECT at the top is another statement, unless a set operator joins it.
+                    bool joined = previous == u"union" || previous == u"all" || previous == u"except" ||
+                                  previous == u"intersect";
+                    if (top_selects > 0 && !joined) return false;
+                    ++top_selects;
+                }
+                previous = word;
+            }
+        } else if (c == u'(') {
+            if (first.empty()) return false;
+            ++depth;
+            ++i;
+        } else if (c == u')') {
+            if (--depth < 0) return false;
+            if (depth == 0) previous.clear();
+            ++i;
+        } else if (c == u';') {
+            if (depth != 0) return false;
+            ended = true;
+            ++i;
+        } else if (c == u'{') {
+            // An ODBC escape: {fn ...}, {d '...'} read; {call ...} and {? = call ...} run a procedure.
+            size_t k = i + 1;
+            while (k < n && (text[k] == u' ' || text[k] == u'\t')) ++k;
+            if (k < n && text[k] == u'?') return false;
+            if (k + 4 <= n && ascii_lower(text[k]) == u'c' && ascii_lower(text[k + 1]) == u'a' &&
+                ascii_lower(text[k + 2]) == u'l' && ascii_lower(text[k + 3]) == u'l')
+                return false;
+            ++i;
+        } else {
+            if (first.empty()) return false;
+            ++i;
+        }
+    }
+    return top_selects > 0 && depth == 0;
+}

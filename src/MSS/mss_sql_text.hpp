@@ -16,3 +16,10 @@ std::u16string mss_escape_pattern(const std::u16string& name);
 // the text from "select" of " as select" on, without the percentage words and the owner
 // prefixes, trimmed. False when the definition has no " as select".
 bool mss_normalize_view(const std::u16string& definition, std::u16string& text);
+
+// True for the text of one SELECT statement (optionally led by WITH and its common table
+// expressions, optionally ended by ';'): no SELECT ... INTO, no word that starts another kind of
+// statement, no second statement and no procedure call escape. This system only ever reads, so a
+// user query that is anything else is never sent. Words inside quotes, brackets and comments do
+// not count.
+bool mss_is_single_select(std::u16string_view text);

@@ -7,20 +7,20 @@
 
 #include <string>
 
-// A record sequence over one table or one user query. It stops after as many rows as its count
-// query said, whatever the rowset still holds.
+// A record sequence over one table or one user query, read to the end of its rowset: the count
+// (rows inserted since may follow it) is for progress only.
 class odb_table : public odb_recordset {
 public:
     ~odb_table() override;
 
     bool is_query() const override { return !m_query.empty(); }
+    // The count query's answer; -1 when a query's count could not be had.
     int records_count() const { return m_records_count; }
 
 protected:
     odb_table(std::u16string name, std::u16string query, IOpenRowset* session, int mode,
               udb_relationships& relationships);
 
-    bool is_count_reached() const override { return rows_read() >= m_records_count; }
     void internal_initialize(int mode);
     int get_records_cnt();
     void init_indexes(const std::u16string& table, const std::u16string& owner);

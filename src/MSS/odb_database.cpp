@@ -1,5 +1,6 @@
 #include "MSS/odb_database.hpp"
 
+#include "MSS/mss_sql_text.hpp"
 #include "MSS/odb_command.hpp"
 #include "TK/tk_log.hpp"
 
@@ -13,6 +14,11 @@ odb_database::~odb_database() = default;
 
 bool odb_database::test_query(const std::u16string& text) {
     TK_WTRACE(2, u"odb_database::test_query(%s)", text.c_str());
+    // Only a plain SELECT is ever sent: testing runs the statement.
+    if (!mss_is_single_select(text)) {
+        TK_TRACE(1, "Not a single SELECT statement");
+        return false;
+    }
     try {
         odb_command command(m_session.get());
         command.execute(text);

@@ -17,13 +17,16 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 int progress_percent(int tables_in_run, int tables_done, int records_in_table, int records_converted) {
     if (tables_in_run <= 0) return 0;
     int percent = tables_done * 100 / tables_in_run;
-    if (records_in_table > 0) percent += records_converted * 100 / records_in_table / tables_in_run;
+    // More rows than the count said may arrive; an unknown count (-1) adds nothing.
+    if (records_in_table > 0)
+        percent += std::min(records_converted, records_in_table) * 100 / records_in_table / tables_in_run;
     return percent;
 }
 
@@ -40,6 +43,8 @@ progress_view progress_of(const drelk_converter& converter) {
     if (name.empty()) return view;
     if (records == 0 || converter.only_definitions())
         view.status = tk_wformat(u"Processing table '%s'", name.c_str());
+    else if (records < 0 || record > records)
+        view.status = tk_wformat(u"Processing table '%s' (record %ld)", name.c_str(), static_cast<long>(record));
     else
         view.status = tk_wformat(u"Processing table '%s' (record %ld of %ld)", name.c_str(),
                                  static_cast<long>(record), static_cast<long>(records));

@@ -82,7 +82,7 @@ TEST_F(catalog, a_table_missing_under_its_owner_is_retried_under_dbo) {
     EXPECT_EQ(rows, 2);
 }
 
-TEST_F(catalog, the_count_ends_the_table_whatever_the_rowset_still_holds) {
+TEST_F(catalog, a_table_is_read_to_the_end_of_its_rowset_whatever_the_count_said) {
     server.add_table(u"dbo", u"Growing", id_name_rows({u"a", u"b", u"c"}));
     server.add_table(u"dbo", u"Empty", id_name_rows({}));
     server.finish();
@@ -91,16 +91,42 @@ TEST_F(catalog, the_count_ends_the_table_whatever_the_rowset_still_holds) {
     auto table = db->get_table(u"Growing", 1);
     int rows = 0;
     for (table->reset(); !table->is_eof(); table->next()) ++rows;
-    EXPECT_EQ(rows, 2);
+    // Rows inserted between the count and the read are exported too.
+    EXPECT_EQ(table->records_count(), 2);
+    EXPECT_EQ(rows, 3);
     auto empty = db->get_table(u"Empty", 1);
     EXPECT_TRUE(empty->is_eof());
 }
 
-TEST_F(catalog, a_query_whose_count_the_server_refuses_fails_to_open) {
+TEST_F(catalog, a_query_whose_count_the_server_refuses_is_read_without_a_count) {
     server.finish();
-    server.provider.add_command(u"SELECT 1 AS a ORDER BY a", text_rows(u"a", {u"1"}));
+    server.provider.add_command(u"SELECT 1 AS a ORDER BY a", text_rows(u"a", {u"1", u"2"}));
     auto db = open(u"");
-    EXPECT_THROW(db->get_table(u"Q", u"SELECT 1 AS a ORDER BY a", 1), odb_exception);
+    auto query = db->get_table(u"Q", u"SELECT 1 AS a ORDER BY a", 1);
+    EXPECT_EQ(query->records_count(), -1);
+    int rows = 0;
+    for (query->reset(); !query->is_eof(); query->next()) ++rows;
+    EXPECT_EQ(rows, 2);
+}
+
+TEST_F(catalog, a_query_that_is_not_one_select_is_refused_before_anything_is_sent) {
+    server.finish();
+    auto db = open(u"");
+    size_t calls = server.provider.calls().size();
+    for (const char16_t* text : {u"DELETE FROM Orders", u"SELECT * INTO Copy FROM Orders",
+                                 u"SELECT 1 AS a; SELECT 2 AS b", u"SELECT 1 AS a DELETE FROM Orders"}) {
+        try {
+            db->get_table(u"Q", text, 1);
+            ADD_FAILURE() << "accepted";
+        } catch (const odb_exception&) {
+            ADD_FAILURE() << "sent to the server";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 0);
+            EXPECT_NE(e.message().find("not a single SELECT statement"), std::string::npos);
+        }
+        EXPECT_FALSE(db->test_query(text));
+    }
+    EXPECT_EQ(server.provider.calls().size(), calls);
 }
 
 TEST_F(catalog, sp_columns_gives_defaults_identity_and_decimal_reserved_values) {

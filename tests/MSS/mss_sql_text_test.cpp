@@ -1,4 +1,5 @@
 #include "MSS/mss_sql_text.hpp"
+#include "TK/tk_utils.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,4 +24,25 @@ TEST(mss_normalize_view, every_step_of_the_definition) {
     EXPECT_TRUE(mss_normalize_view(u"create view \"it's\" as select 1 as \"a  'b\"", text));
     EXPECT_EQ(text, u"select 1 as \"a  'b\"");
     EXPECT_FALSE(mss_normalize_view(u"CREATE VIEW v AS\nWITH c AS (SELECT 1 x) SELECT x FROM c", text));
+}
+
+TEST(mss_single_select, takes_one_select_in_its_usual_shapes) {
+    for (const char16_t* text :
+         {u"SELECT * FROM Orders", u"  select a, b FROM t WHERE x = 'DELETE; INTO' -- update\n",
+          u"WITH c AS (SELECT 1 AS n), d AS (SELECT n FROM c) SELECT n FROM d;",
+          u"SELECT a FROM t UNION ALL SELECT a FROM u EXCEPT SELECT a FROM v",
+          u"SELECT [into], \"delete\" FROM [set] WITH (NOLOCK) ORDER BY 1 OFFSET 0 ROWS FETCH NEXT 5 ROWS ONLY",
+          u"SELECT a FROM t WHERE a IN (SELECT b FROM u) /* exec /* nested */ drop */ ;  ;",
+          u"SELECT {fn UCASE(name)}, N'it''s' FROM t FOR XML PATH('')"})
+        EXPECT_TRUE(mss_is_single_select(text)) << tk_to_utf8(text);
+}
+
+TEST(mss_single_select, refuses_what_is_not_one_select) {
+    for (const char16_t* text :
+         {u"", u"DELETE FROM Orders", u"SELECT * INTO Copy FROM Orders", u"SELECT 1 AS a; SELECT 2 AS b",
+          u"SELECT 1 AS a SELECT 2 AS b", u"SELECT 1 AS a DELETE FROM Orders", u"SELECT 1; DROP TABLE t",
+          u"WITH c AS (SELECT 1 AS n) DELETE FROM c", u"EXEC sp_who", u"SELECT 1 {call p}",
+          u"(SELECT 1)", u"SELECT 'open", u"SELECT 1 /* open", u"SELECT (1", u"SELECT 1)",
+          u"SELECT 1 WAITFOR DELAY '0:1'", u"SELECT a FROM t; UPDATE t SET a = 1"})
+        EXPECT_FALSE(mss_is_single_select(text)) << tk_to_utf8(text);
 }

@@ -4,6 +4,7 @@
 #include "tdsemu/emu_server.hpp"
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <memory>
 #include <sys/stat.h>
 
@@ -13,6 +14,11 @@ using test_support::temp_dir;
 using test_support::write_file;
 
 namespace {
+std::string ascii_lower(std::string text) {
+    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return text;
+}
+
 class pellorin_e2e : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,15 +35,16 @@ protected:
 
     void start(tdsemu::emu_options options = {}) {
         options.seed_files.push_back(TABLOXA_SOURCE_DIR "/tests/testing/e2e_shop.sql");
-        options.logins = {{"sa", "pw"}, {"clerk", "pw"}};
+        options.logins = {{"sa", "pw"}, {"clerk", "pw"}, {"sa", "\tpw\t"}};
         server = std::make_unique<tdsemu::emu_server>(options);
         host = "--host=127.0.0.1," + std::to_string(server->port());
     }
 
-    process_result pellorin(std::vector<std::string> args) {
+    process_result pellorin(std::vector<std::string> args, std::vector<std::string> env = {}) {
         args.insert(args.begin(), PELLORIN_PATH);
-        return test_support::run_process(args, {"HOME=" + home.path(), "ODBCSYSINI=" + home.path(),
-                                                "ODBCINI=" + home.file("odbc.ini"), "LC_ALL=C.UTF-8"});
+        env.insert(env.end(), {"HOME=" + home.path(), "ODBCSYSINI=" + home.path(),
+                               "ODBCINI=" + home.file("odbc.ini"), "LC_ALL=C.UTF-8"});
+        return test_support::run_process(args, env);
     }
 
     // A run as sa into the output folder with field names.
@@ -133,10 +140,40 @@ TEST_F(pellorin_e2e, owners_follow_the_login_and_a_profile_can_connect_as_owner)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(file("orders.csv"), "OrderID,Note\r\n1,first\r\n2,\r\n");
     EXPECT_EQ(file("q.csv"), "OrderID\r\n2\r\n");
-    // The count of this query is refused: reported with its name, the rest converted.
-    EXPECT_NE(r.out.find("Error:\nBroken: Incorrect syntax near the end of the batch.\n"), std::string::npos)
-        << r.out;
+    // Two statements are refused before anything is sent: reported with the query's name, the rest converted.
+    EXPECT_NE(r.out.find("Error:\nBroken: The query is not a single SELECT statement"), std::string::npos) << r.out;
     EXPECT_FALSE(exists("broken.csv"));
+}
+
+TEST_F(pellorin_e2e, queries_a_server_cannot_count_are_exported_and_writing_ones_never_run) {
+    start();
+    std::string profile = home.file("queries.kzt");
+    write_file(profile, "[MS SQL Server settings]\r\nserver=127.0.0.1," + std::to_string(server->port()) +
+                            "\r\nlogin=sa\r\npassword=pw\r\n[Generic settings]\r\nsrc=E2E\r\ndest=" + out.path() +
+                            "\r\n[CSV settings]\r\nInclude field names=0\r\n[Selected Tables]\r\n"
+                            "Cte=WITH o AS (SELECT OrderID FROM dbo.Orders) SELECT OrderID FROM o WHERE OrderID = 2\r\n"
+                            "Sorted=SELECT OrderID, Note FROM dbo.Orders ORDER BY OrderID DESC\r\n"
+                            "Unnamed=SELECT OrderID * 10 FROM dbo.Orders\r\n"
+                            "Wipe=DELETE FROM dbo.Orders\r\n"
+                            "Copy=SELECT * INTO dbo.Copy FROM dbo.Orders\r\n"
+                            "Two=SELECT 1 AS a; DELETE FROM dbo.Orders\r\n");
+    process_result r = pellorin({"--profile=" + profile});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(file("cte.csv"), "2\r\n");
+    EXPECT_EQ(file("sorted.csv"), "2;\r\n1;first\r\n");
+    EXPECT_EQ(file("unnamed.csv"), "10\r\n20\r\n");
+    for (const char* name : {"Wipe", "Copy", "Two"}) {
+        EXPECT_NE(r.out.find(std::string("Error:\n") + name +
+                             ": The query is not a single SELECT statement (optionally led by WITH, without INTO, "
+                             "with nothing after it) and was not sent to the server\n"),
+                  std::string::npos)
+            << name << "\n" << r.out;
+        EXPECT_FALSE(exists(ascii_lower(name) + ".csv")) << name;
+    }
+    // Nothing of them ran: the table keeps its rows and no copy was made.
+    r = export_as("sa", {list_file("Orders\nCopy\n")});
+    EXPECT_EQ(file("orders.csv"), "OrderID;Note\r\n1;first\r\n2;\r\n");
+    EXPECT_EQ(r.err, "Table Copy not exists\n");
 }
 
 TEST_F(pellorin_e2e, failures_of_the_whole_job_end_with_255) {
@@ -146,14 +183,75 @@ TEST_F(pellorin_e2e, failures_of_the_whole_job_end_with_255) {
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "Error:\nLogin failed for user 'sa'.\n");
 
+    // The server's cause comes first, not its "Login failed" summary.
     r = pellorin({host, "--user=sa", "--pswd=pw", "--src=NoSuchBase", "--dest=" + out.path()});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out.rfind("Error:\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Cannot open database \"NoSuchBase\" requested by the login. The login failed."),
+              std::string::npos)
+        << r.out;
+
+    // Tabs at the ends of a password are part of it.
+    r = pellorin({host, "--user=sa", "--pswd=\tpw\t", "--src=E2E", "--dest=" + out.path(), list_file("Orders\n")});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
 
     server.reset(); // nothing listens on that port any more
     r = pellorin({host, "--user=sa", "--pswd=pw", "--src=E2E", "--dest=" + out.path()});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out.rfind("Error:\n", 0), 0u);
+}
+
+TEST_F(pellorin_e2e, a_server_that_never_answers_fails_the_job_within_the_login_timeout) {
+    tdsemu::emu_options options;
+    options.silent = true;
+    start(options);
+    auto started = std::chrono::steady_clock::now();
+    process_result r = pellorin({host, "--user=sa", "--pswd=pw", "--src=E2E", "--dest=" + out.path()},
+                                {"TABLOXA_LOGIN_TIMEOUT=2"});
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Error:\n", 0), 0u) << r.out;
+    EXPECT_LT(seconds.count(), 12);
+
+    // The profile's key wins over the environment.
+    std::string profile = home.file("hung.kzt");
+    write_file(profile, "[MS SQL Server settings]\r\nserver=127.0.0.1," + std::to_string(server->port()) +
+                            "\r\nlogin=sa\r\npassword=pw\r\nlogin timeout=1\r\n[Generic settings]\r\nsrc=E2E\r\n"
+                            "dest=" + out.path() + "\r\n");
+    started = std::chrono::steady_clock::now();
+    r = pellorin({"--profile=" + profile}, {"TABLOXA_LOGIN_TIMEOUT=0"});
+    seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Error:\n", 0), 0u) << r.out;
+    EXPECT_LT(seconds.count(), 12);
+
+    for (const char* bad : {"soon", "-1", "1e3", "9999999999"}) {
+        r = pellorin({host, "--user=sa", "--pswd=pw", "--src=E2E", "--dest=" + out.path()},
+                     {std::string("TABLOXA_LOGIN_TIMEOUT=") + bad});
+        EXPECT_EQ(r.status, 255) << bad;
+        EXPECT_EQ(r.err, "Invalid login timeout\n") << bad;
+    }
+}
+
+TEST_F(pellorin_e2e, a_row_the_server_cannot_send_is_named_and_the_rows_before_it_arrive) {
+    tdsemu::emu_options options;
+    // The server stores what it cannot send as tinyint: the seventh row fails in the middle of a batch,
+    // the third one in the first batch.
+    options.seed_text = "USE E2E;\nCREATE TABLE dbo.Late (k int, small tinyint);\n"
+                        "INSERT INTO dbo.Late VALUES (1,1),(2,2),(3,3),(4,4),(5,5),(6,6),(7,300),(8,8);\n"
+                        "CREATE TABLE dbo.Early (k int, small tinyint);\n"
+                        "INSERT INTO dbo.Early VALUES (1,1),(2,2),(3,300);\n";
+    start(options);
+    process_result r = export_as("sa", {list_file("Late\nEarly\n")});
+    const std::string overflow = ": Arithmetic overflow error converting expression to data type tinyint.\n";
+    EXPECT_NE(r.out.find("Late, record #7" + overflow), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Early, record #3" + overflow), std::string::npos) << r.out;
+    if (exists("late.csv")) {
+        EXPECT_EQ(file("late.csv"), "k;small\r\n1;1\r\n2;2\r\n3;3\r\n4;4\r\n5;5\r\n6;6\r\n");
+    }
+    if (exists("early.csv")) {
+        EXPECT_EQ(file("early.csv"), "k;small\r\n1;1\r\n2;2\r\n");
+    }
 }
 
 TEST_F(pellorin_e2e, a_denied_table_is_reported_and_the_run_goes_on) {
@@ -190,10 +288,19 @@ TEST_F(pellorin_e2e, existing_folder_modes) {
     EXPECT_EQ(file("alltypes.csv"), all_types_header);
 }
 
-TEST_F(pellorin_e2e, freetds_under_the_native_name_takes_the_native_path) {
+TEST_F(pellorin_e2e, a_driver_under_a_native_name_takes_the_native_path) {
     register_driver("ODBC Driver 18 for SQL Server"); // and no generic driver at all
     start();
+    // The native path gives Microsoft's "Server=host,port", which FreeTDS sends with a NUL in the
+    // server name: the emulator drops that login as real servers do. The generic path would connect.
     process_result r = export_as("sa", {list_file("Orders\n")});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_EQ(r.out, "Error:\nUnable to connect to data source\n");
+
+    // A library that loads but is no ODBC driver is no provider: the next one is tried.
+    write_file(home.file("odbcinst.ini"), "[ODBC Driver 18 for SQL Server]\nDriver=libz.so.1"
+                                              "\n[FreeTDS]\nDriver=" + driver + "\n");
+    r = export_as("sa", {list_file("Orders\n")});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(file("orders.csv"), "OrderID;Note\r\n1;first\r\n2;\r\n");
 
@@ -201,6 +308,7 @@ TEST_F(pellorin_e2e, freetds_under_the_native_name_takes_the_native_path) {
     r = export_as("sa", {list_file("Orders\n")});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out,
-              "Error:\nFailed to load OLE DB support library. You should install it\r to proceed with the "
-              "application.\r \n");
+              "Error:\nFailed to load an ODBC driver for SQL Server. You should install unixODBC with \"ODBC "
+              "Driver 18 for SQL Server\", \"ODBC Driver 17 for SQL Server\" or FreeTDS (Debian: tdsodbc)  "
+              "to proceed with the application.  \n");
 }
