@@ -215,3 +215,18 @@ HRESULT VarBstrFromDate(DATE value, LCID locale, std::uint32_t flags, BSTR* out)
 // Both answer nonzero on success. Years 100 to 9999; the time is rounded to the second.
 int SystemTimeToVariantTime(const SYSTEMTIME* time, DATE* out);
 int VariantTimeToSystemTime(DATE value, SYSTEMTIME* out);
+
+// A double read for a real: rounded to the nearest float, so that the largest real's 9-digit text
+// (3.40282347e+38, a little above FLT_MAX) is FLT_MAX again. Only a value that rounds beyond the
+// float range does not fit.
+inline bool ole_fits_float(double value) {
+    // Halfway between FLT_MAX and the next power of two: from there on the value rounds to infinity.
+    constexpr double limit = 0x1.ffffffp+127;
+    return value < limit && value > -limit;
+}
+inline float ole_round_to_float(double value) {
+    constexpr double largest = 3.40282346638528859811704183484516925e+38; // FLT_MAX
+    if (value > largest) return static_cast<float>(largest);
+    if (value < -largest) return static_cast<float>(-largest);
+    return static_cast<float>(value);
+}

@@ -570,8 +570,8 @@ HRESULT change_type(VARIANT& out, const VARIANT* source, VARTYPE vt) {
     case VT_R4: {
         double d = 0;
         hr = double_from_number(x, &d);
-        if (SUCCEEDED(hr) && std::fabs(d) > std::numeric_limits<float>::max()) hr = DISP_E_OVERFLOW;
-        if (SUCCEEDED(hr)) out.fltVal = static_cast<float>(d);
+        if (SUCCEEDED(hr) && !ole_fits_float(d)) hr = DISP_E_OVERFLOW;
+        if (SUCCEEDED(hr)) out.fltVal = ole_round_to_float(d);
         break;
     }
     case VT_R8:

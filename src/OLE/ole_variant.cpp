@@ -653,10 +653,9 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
         if (type == VT_R8) {
             var.dblVal = value;
         } else {
-            constexpr double largest = std::numeric_limits<float>::max();
-            var.fltVal = value > largest    ? std::numeric_limits<float>::infinity()
-                         : value < -largest ? -std::numeric_limits<float>::infinity()
-                                            : static_cast<float>(value);
+            var.fltVal = ole_fits_float(value) ? ole_round_to_float(value)
+                         : value > 0        ? std::numeric_limits<float>::infinity()
+                                            : -std::numeric_limits<float>::infinity();
         }
         break;
     }

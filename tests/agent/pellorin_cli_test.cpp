@@ -2,6 +2,7 @@
 #include "support/test_support.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,9 +11,22 @@ using test_support::read_file;
 using test_support::temp_dir;
 
 namespace {
+// The program as another user can start it: the build folder's parents may be private (a clone
+// under root's home or under mktemp -d), so that user runs a copy in a folder open to all.
+std::string reachable_pellorin() {
+    static temp_dir folder;
+    static const std::string copy = [] {
+        std::string path = folder.file("pellorin");
+        std::filesystem::copy_file(PELLORIN_PATH, path, std::filesystem::copy_options::overwrite_existing);
+        chmod(path.c_str(), 0755);
+        return path;
+    }();
+    return copy;
+}
+
 process_result pellorin(std::vector<std::string> args, const std::string& cwd = {},
                         bool unprivileged = false) {
-    args.insert(args.begin(), PELLORIN_PATH);
+    args.insert(args.begin(), unprivileged ? reachable_pellorin() : std::string(PELLORIN_PATH));
     return test_support::run_process(args, {"LC_ALL=C.UTF-8"}, cwd, unprivileged);
 }
 

@@ -213,6 +213,24 @@ TEST_F(steps_test, windows_authentication_uses_neither_login_nor_password) {
     run({&connect}, script);
 }
 
+TEST_F(steps_test, a_server_that_never_answers_ends_the_attempt_within_the_login_timeout) {
+    tdsemu::emu_options options;
+    options.silent = true;
+    start_server(options);
+    converter->set_login_timeout(u"1");
+    connect_page connect;
+    ui_script script;
+    script.when([] { return wizard_on_page(connect_page::dialog); }, [] { next(); })
+        .when([] { return modal_message_box() != nullptr; }, [] { answer(QMessageBox::Ok); })
+        .when([] { return wizard_on_page(connect_page::dialog); },
+              [&] {
+                  EXPECT_FALSE(connect.task().connected);
+                  EXPECT_FALSE(converter->engine().is_connected());
+                  close_wizard();
+              });
+    run({&connect}, script);
+}
+
 TEST_F(steps_test, the_wait_dialog_animates_while_the_server_is_slow) {
     tdsemu::emu_options options;
     options.delay_ms = 1500;
