@@ -254,6 +254,16 @@ TEST_F(pellorin_e2e, a_row_the_server_cannot_send_is_named_and_the_rows_before_i
     }
 }
 
+TEST_F(pellorin_e2e, the_largest_reals_print_as_numbers) {
+    tdsemu::emu_options options;
+    options.seed_text = "USE E2E;\nCREATE TABLE dbo.Reals (k int, r real);\n"
+                        "INSERT INTO dbo.Reals VALUES (1, 3.40282347e+38), (2, -3.40282347e+38), (3, 1.17549435e-38);\n";
+    start(options);
+    process_result r = export_as("sa", {list_file("Reals\n")});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(file("reals.csv"), "k;r\r\n1;3.402823e+038\r\n2;-3.402823e+038\r\n3;1.175494e-038\r\n");
+}
+
 TEST_F(pellorin_e2e, a_denied_table_is_reported_and_the_run_goes_on) {
     start();
     process_result r = export_as("sa", {list_file("Secret\nOrders\n")});
