@@ -5,6 +5,7 @@
 #include "MSS/mss_table.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
+#include "TK/tk_before_wait.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -182,6 +183,8 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
 }
 
 bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+    // Records gathered for the file go out whenever the rows have to be waited for.
+    tk_before_wait flushing(&csv_file::flush_before_wait, &writer);
     source.reset();
     while (!source.is_eof()) {
         if (m_cancel) return false;
