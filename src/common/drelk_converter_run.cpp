@@ -142,7 +142,10 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             }
             return;
         }
-        source = text.empty() ? db.get_table(name, 1) : db.get_table(name, text, 1);
+        // Keys, indexes and column details only ever reach the trace: read them only for one
+        // that shows them, each a request to the server per table.
+        const int mode = tk_log::wants(2) ? 1 : 1 | 96 | mss_table::skip_column_details;
+        source = text.empty() ? db.get_table(name, mode) : db.get_table(name, text, mode);
         if (source->schema().empty()) return;
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
