@@ -23,6 +23,7 @@ struct emu_options {
     bool azure = false;       // also refuses USE, as Azure SQL does
     int delay_ms = 0;         // wait before answering each SELECT
     bool silent = false;      // accept connections and read them, but never answer
+    int latency_ms = 0;       // wait before answering every request, as a network between adds
     struct generated_table {
         std::string database, table; // table may be owner.name
         int64_t rows;                // -1: endless
