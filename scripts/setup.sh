@@ -11,6 +11,8 @@ packages=(
 )
 if [ "${TABLOXA_NO_WIZARD:-0}" != 1 ]; then
     packages+=(qt6-base-dev xvfb xauth fonts-dejavu-core)
+    # The packages' check (scripts/package-check.sh), which needs the wizard too.
+    packages+=(file man-db lintian desktop-file-utils appstream)
 fi
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets everything up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as
-# errors, and runs the whole test suite.
+# errors, checks the Debian packages, and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,5 +10,10 @@ build=${TABLOXA_TEST_BUILD:-build-test}
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTABLOXA_SANITIZE=ON -DTABLOXA_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
+# The Debian packages, from a Release build of their own, unpacked and checked (about a minute
+# with a warm ccache, a few without).
+if [ "${TABLOXA_PACKAGE_CHECK:-1}" != 0 ]; then
+    ./scripts/package-check.sh
+fi
 cd "$build"
 ctest --output-on-failure -j "$jobs" --timeout 240 "$@"

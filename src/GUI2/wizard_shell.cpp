@@ -19,7 +19,13 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include <filesystem>
 #include <utility>
+
+// Where the installed manual is, from the folder of the installed program.
+#ifndef TABLOXA_DOC_DIR_FROM_BIN
+#define TABLOXA_DOC_DIR_FROM_BIN "../share/doc/tabloxa"
+#endif
 
 namespace {
 
@@ -134,9 +140,19 @@ private:
 wizard_shell::wizard_shell(std::u16string title, int icon_id, int watermark_id, int header_id)
     : m_title(std::move(title)), m_icon_id(icon_id), m_watermark_id(watermark_id), m_header_id(header_id) {
     TK_TRACE(2, "wizard_shell::ctor");
-    tk_file_name help(tk_get_module_name());
-    help.set_extension(".html");
-    m_help_file = help.full_name();
+    m_help_file = find_help_file(tk_get_module_name());
+}
+
+std::string wizard_shell::find_help_file(const std::string& program) {
+    tk_file_name beside(program);
+    beside.set_extension(".html");
+    if (tk_is_file_exist(beside.full_name(), 0)) return beside.full_name();
+    std::filesystem::path path(program);
+    std::filesystem::path installed = (path.parent_path() / TABLOXA_DOC_DIR_FROM_BIN /
+                                       path.stem().concat(".html")).lexically_normal();
+    if (tk_is_file_exist(installed.string(), 0)) return installed.string();
+    // Neither: the place beside the program, which the missing-file message then refers to.
+    return beside.full_name();
 }
 
 wizard_shell::~wizard_shell() {

@@ -37,7 +37,9 @@ public:
     static bool question(const std::u16string& text, int style = 0);
     static std::u16string window_title();
 
-    // The manual beside the program, named like it with ".html".
+    // The manual, named like the program with ".html": beside the program (a build folder), else
+    // in the documentation folder of the prefix the program is installed in.
+    static std::string find_help_file(const std::string& program);
     void display_help();
     void display_help(int topic);
     const std::string& help_file() const { return m_help_file; }

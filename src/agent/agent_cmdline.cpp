@@ -27,6 +27,7 @@ enum option_id {
     opt_tab_def = 12,
     opt_tab_file = 13,
     opt_user = 14,
+    opt_version = 15,
 };
 
 const tk_cmd_option agent_options[] = {
@@ -44,6 +45,7 @@ const tk_cmd_option agent_options[] = {
     {opt_tab_def, "--tab_def"},
     {opt_tab_file, "--tab_file="},
     {opt_user, "--user="},
+    {opt_version, "--version"},
     {0, ""},
 };
 
@@ -68,6 +70,7 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
                             "   --tab_file=... file containing the list of tables to convert\n"
                             "                  (one table name per line)\n"
                             "   --user=...     MS SQL user\n"
+                            "   --version      display the program's version and exit\n"
                             "\n"
                             "NOTES:\n"
                             "   1) If you omit 'tab_file' parameter, all database tables will be converted.\n"
@@ -100,6 +103,10 @@ void agent_fatal(const std::string& text) {
     std::exit(-1);
 }
 
+std::string agent_version_text() {
+    return tk_format("pellorin %d.%d", TABLOXA_VERSION_MAJOR, TABLOXA_VERSION_MINOR);
+}
+
 std::string agent_usage_text() {
     return tk_format(usage_format, 1, 1, "");
 }
@@ -125,6 +132,11 @@ bool parse_cmd_line(int argc, const char* const* argv) {
             break;
         case opt_help:
             agent_fatal(agent_usage_text());
+        case opt_version:
+            // Asked for, so on standard output and a success, like any program's version.
+            std::puts(agent_version_text().c_str());
+            std::fflush(nullptr);
+            std::exit(0);
         case opt_host:
             if (widen(value, wide)) host = wide;
             break;

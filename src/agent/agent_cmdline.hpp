@@ -6,6 +6,9 @@
 // (unless silent), the text in the trace log, then exit with status -1.
 [[noreturn]] void agent_fatal(const std::string& text);
 
+// "pellorin" and the version, for --version.
+std::string agent_version_text();
+
 // The usage text, without a line break after its last line.
 std::string agent_usage_text();
 

@@ -23,6 +23,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -109,6 +110,11 @@ int drelk_run(const std::string& command_line) {
 }
 
 int drelk_main(int argc, char** argv) {
+    // Answered before anything else, so that it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("drelk %d.%d\n", TABLOXA_VERSION_MAJOR, TABLOXA_VERSION_MINOR);
+        return 0;
+    }
     std::setlocale(LC_CTYPE, "");
     wizard_error_handler handler;
     // The providers reach the server through unixODBC.

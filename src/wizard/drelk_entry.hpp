@@ -3,6 +3,7 @@
 #include <string>
 
 // The wizard program: error handler, GUI checks, then `drelk_run`. Answers the exit code.
+// "--version" alone prints the program's name and version instead.
 int drelk_main(int argc, char** argv);
 
 // From the converter on, with the error handler and the application already made: loads a

@@ -57,7 +57,25 @@ TEST(pellorin_usage, text_lines_are_exact) {
     EXPECT_NE(text.find("      quotes (for example --dest=\"c:\\my database\")\n"), std::string::npos);
     std::string last = "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 28);
+    EXPECT_NE(text.find("   --user=...     MS SQL user\n"
+                        "   --version      display the program's version and exit\n"
+                        "\n"
+                        "NOTES:\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 29);
+}
+
+TEST(pellorin_usage, version_goes_to_stdout_with_status_0_as_soon_as_it_is_read) {
+    for (auto args : {std::vector<std::string>{"--version"}, std::vector<std::string>{"--silent", "--version", "--bogus"}}) {
+        process_result r = pellorin(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "pellorin 1.1\n");
+        EXPECT_EQ(r.err, "");
+    }
+    // An invalid option before it still ends the program first.
+    process_result r = pellorin({"--mode=7", "--version"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
 }
 
 TEST(pellorin_usage, options_before_help_have_acted) {
