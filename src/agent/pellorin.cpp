@@ -1,4 +1,4 @@
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_log.hpp"
 #include "agent/agent_cmdline.hpp"

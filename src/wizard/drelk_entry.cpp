@@ -2,7 +2,7 @@
 
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "TK/tk_format.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"

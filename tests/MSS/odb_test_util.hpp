@@ -2,7 +2,7 @@
 
 // Shared pieces of the data-access tests: a captured trace log and rowset builders.
 
-#include "MSS/odb_scripted_provider.hpp"
+#include "support/odb_scripted_provider.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 #include "support/test_support.hpp"

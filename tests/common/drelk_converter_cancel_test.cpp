@@ -1,6 +1,6 @@
 // Cancelling a run from another thread, through the real ODBC binding and the emulator program.
 
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_utils.hpp"
 #include "common/drelk_converter.hpp"

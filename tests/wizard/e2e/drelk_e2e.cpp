@@ -5,7 +5,7 @@
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "TK/tk_utils.hpp"
 #include "wizard/drelk_entry.hpp"
 #include "wizard/gui_finish_page.hpp"

@@ -4,7 +4,7 @@
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_page.hpp"
 #include "GUI2/wizard_shell.hpp"
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "common/drelk_converter.hpp"
 #include "wizard/dlg_error_continue.hpp"
 #include "wizard/dlg_error_ex.hpp"

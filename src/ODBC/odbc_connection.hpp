@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MSS/odbc_handle.hpp"
+#include "ODBC/odbc_handle.hpp"
 
 #include <memory>
 #include <mutex>

@@ -2,7 +2,7 @@
 // without a server, then types, texts, long values, catalog rowsets and errors against the SQL
 // Server emulator (skipped when the emulator program has not been built).
 
-#include "MSS/odbc_test_util.hpp"
+#include "ODBC/odbc_test_util.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MSS/odbc_result.hpp"
+#include "ODBC/odbc_result.hpp"
 
 #include <atomic>
 #include <condition_variable>

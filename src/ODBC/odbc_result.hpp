@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MSS/odb_oledb.hpp"
-#include "MSS/odbc_connection.hpp"
+#include "ODBC/odbc_connection.hpp"
 
 #include <functional>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "MSS/odbc_error.hpp"
-#include "MSS/odbc_read_ahead.hpp"
+#include "ODBC/odbc_error.hpp"
+#include "ODBC/odbc_read_ahead.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // its driver list once per process), checks that end the child, and the logic's ways through the
 // provider interfaces.
 
-#include "MSS/odbc_provider.hpp"
+#include "ODBC/odbc_provider.hpp"
 #include "MSS/ole_com_ptr.hpp"
 #include "TK/tk_utils.hpp"
 #include "support/test_support.hpp"

@@ -1,6 +1,6 @@
-#include "MSS/odbc_connect_string.hpp"
+#include "ODBC/odbc_connect_string.hpp"
 
-#include "MSS/odbc_error.hpp"
+#include "ODBC/odbc_error.hpp"
 #include "TK/tk_utils.hpp"
 
 #include <cstdlib>

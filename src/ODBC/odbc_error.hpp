@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MSS/odb_error_object.hpp"
-#include "MSS/odbc_handle.hpp"
+#include "ODBC/odbc_handle.hpp"
 
 #include <exception>
 #include <string>

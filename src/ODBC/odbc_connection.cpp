@@ -1,10 +1,10 @@
-#include "MSS/odbc_connection.hpp"
+#include "ODBC/odbc_connection.hpp"
 
-#include "MSS/odbc_error.hpp"
+#include "ODBC/odbc_error.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
-#include "MSS/odbc_sql.hpp"
+#include "ODBC/odbc_sql.hpp"
 #include <dlfcn.h>
 
 namespace {

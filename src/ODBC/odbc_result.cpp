@@ -1,10 +1,10 @@
-#include "MSS/odbc_result.hpp"
+#include "ODBC/odbc_result.hpp"
 
-#include "MSS/odbc_error.hpp"
+#include "ODBC/odbc_error.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
-#include "MSS/odbc_sql.hpp"
+#include "ODBC/odbc_sql.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -1,8 +1,8 @@
-#include "MSS/odbc_handle.hpp"
+#include "ODBC/odbc_handle.hpp"
 
-#include "MSS/odbc_error.hpp"
+#include "ODBC/odbc_error.hpp"
 
-#include "MSS/odbc_sql.hpp"
+#include "ODBC/odbc_sql.hpp"
 
 odbc_handle odbc_handle::make_env() noexcept {
     SQLHANDLE handle = SQL_NULL_HANDLE;
