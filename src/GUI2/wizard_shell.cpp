@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
@@ -93,6 +94,13 @@ public:
     wizard_qt_page* current_qt_page() const { return dynamic_cast<wizard_qt_page*>(currentPage()); }
 
     void reject() override {
+        // Escape and the window's close button follow the Cancel button: on a page where it is
+        // disabled they finish where Finish is offered, and do nothing elsewhere.
+        if (!button(QWizard::CancelButton)->isEnabled()) {
+            QAbstractButton* finish = button(QWizard::FinishButton);
+            if (finish->isVisible() && finish->isEnabled()) finish->click();
+            return;
+        }
         bool ok = true;
         if (wizard_page* page = current_logic()) g_guarded([&] { ok = page->on_cancel(); });
         if (ok) QWizard::reject();
@@ -105,6 +113,26 @@ public:
     }
 
     QTimer m_timer;
+    QPixmap m_watermark;
+
+    // Qt leaves the room below the watermark blank when the window is taller than the image:
+    // its label gets the colour of the image's bottom edge instead.
+    void extend_watermark() {
+        if (m_watermark.isNull()) return;
+        QColor edge = m_watermark.toImage().pixelColor(0, m_watermark.height() - 1);
+        for (QLabel* label : findChildren<QLabel*>()) {
+            if (label->property("tabloxa_strip").toBool()) continue;
+            QWidget* up = label->parentWidget();
+            while (up && up != this && !qobject_cast<QWizardPage*>(up)) up = up->parentWidget();
+            if (up != this || label->pixmap().size() != m_watermark.size()) continue;
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::Base, edge);
+            palette.setColor(QPalette::Window, edge);
+            label->setPalette(palette);
+            label->setAutoFillBackground(true);
+            label->setProperty("tabloxa_strip", true);
+        }
+    }
 
 private:
     void help() {
@@ -121,6 +149,7 @@ private:
         if (!page) return;
         bool ok = false;
         g_guarded([&] { ok = page->activate(); });
+        extend_watermark();
         // Qt updates the buttons after this signal in some paths: apply them again afterwards.
         if (wizard_qt_page* qt_page = current_qt_page()) {
             int buttons = qt_page->buttons();
@@ -180,6 +209,7 @@ int wizard_shell::run(QWidget* parent) {
     m_frame = new wizard_frame(parent);
     QPixmap watermark = g_load_image(m_watermark_id);
     QPixmap header = g_load_image(m_header_id);
+    m_frame->m_watermark = watermark;
     for (wizard_page* page : m_pages) {
         auto* widget = new wizard_qt_page(page);
         g_set_id(widget, page->dialog_id());

@@ -2,14 +2,15 @@
 
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/mss_engine.hpp"
 #include "MSS/odb_exception.hpp"
+#include "MSS/odb_initializer.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_errco.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "common/drelk_converter.hpp"
-#include "wizard/wait_dlg.hpp"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -19,6 +20,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <QWizardPage>
+
+#include <mutex>
 
 namespace {
 
@@ -40,8 +43,12 @@ void set_text(QWizardPage* page, int id, const std::u16string& text) {
     if (QLineEdit* edit = g_find<QLineEdit>(page, id)) edit->setText(g_qstring(text));
 }
 
+// Attempts take this while they set the server engine up: one that was given up while it waited
+// leaves the engine alone, and none overlaps another.
+std::mutex engine_gate;
+
 // What the user reads for a failed attempt.
-void report_failure(const odb_exception& e) {
+void report_odb_failure(const odb_exception& e) {
     if ((e.code() & 0xFFFF) == 0x4005) {
         wizard_shell::error(
             u"MS SQL Server does not exist or access denied.\nCheck to verify the correct host was given.");
@@ -58,15 +65,9 @@ void report_failure(const odb_exception& e) {
 connect_page::connect_page()
     : wizard_page(dialog, u"Step 1 of 4", u"Connect to MS SQL server", 1010, button_back | button_next) {}
 
-connect_page::~connect_page() = default;
-
-connect_page::connect_thread::~connect_thread() {
-    // The task is the page's member: stop the worker before it goes.
-    try {
-        if (is_running()) terminate();
-    } catch (const tk_exception& e) {
-        TK_TRACE(3, "connect_thread::dtor: %s", e.what());
-    }
+connect_page::~connect_page() {
+    // A worker still blocked holds its own attempt; nothing of the page's is left to it.
+    if (!m_animation->ended()) m_animation->abandon();
 }
 
 void connect_page::create_controls(QWizardPage* page) {
@@ -114,8 +115,22 @@ void connect_page::create_controls(QWizardPage* page) {
     layout->addWidget(dbo);
     layout->addStretch(1);
 
+    QWidget::setTabOrder(host, windows);
+    QWidget::setTabOrder(windows, sql);
+    QWidget::setTabOrder(sql, login);
+    QWidget::setTabOrder(login, password);
+    QWidget::setTabOrder(password, dbo);
     QObject::connect(windows, &QRadioButton::clicked, page, [this] { enable_login(false); });
     QObject::connect(sql, &QRadioButton::clicked, page, [this] { enable_login(true); });
+    for (QRadioButton* radio : {windows, sql})
+        QObject::connect(radio, &QRadioButton::toggled, page, [this] { update_tab_stops(); });
+}
+
+void connect_page::update_tab_stops() {
+    // As in a group of choices anywhere: Tab stops at the chosen one, the arrows move between them.
+    for (int id : {id_windows_auth, id_sql_auth})
+        if (auto* radio = g_find<QRadioButton>(widget(), id))
+            radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void connect_page::enable_login(bool on) {
@@ -134,6 +149,7 @@ bool connect_page::page_init() {
     if (auto* radio = g_find<QRadioButton>(page, windows ? id_windows_auth : id_sql_auth))
         radio->setChecked(true);
     enable_login(!windows);
+    update_tab_stops();
     if (auto* dbo = g_find<QCheckBox>(page, id_as_dbo)) dbo->setChecked(settings.as_dbo());
     return true;
 }
@@ -155,20 +171,20 @@ void connect_page::store() {
 bool connect_page::on_next() {
     TK_TRACE(2, "mssql_settings_page::on_next");
     store();
+    drelk_converter& settings = converter();
+    m_animation = std::make_shared<animation>(settings.windows_auth(), settings.host(), settings.user(),
+                                              settings.password());
     QWidget* owner = g_active_window();
-    wait_dlg dialog(animation_period_ms, owner);
-    m_animation.dialog = &dialog;
-    m_animation.connected = false;
-    m_thread.start();
-    dialog.exec();
-    // The worker closed the dialog as its last step; it ends right after.
-    while (m_thread.is_running()) {
-    }
-    m_thread.clean_up();
-    m_animation.dialog = nullptr;
+    bool ended = wizard_job_wait(m_animation, QStringLiteral("Connecting to MS SQL server. Please wait..."),
+                                 owner);
     // Keyboard shortcuts (F1) go to the active window: give it back to the wizard.
     if (owner) owner->activateWindow();
-    return m_animation.connected;
+    if (!ended) {
+        TK_TRACE(3, "The connection attempt was cancelled");
+        return false;
+    }
+    if (std::exception_ptr failure = m_animation->failure()) report_failure(failure);
+    return m_animation->connected;
 }
 
 bool connect_page::on_back() {
@@ -176,17 +192,44 @@ bool connect_page::on_back() {
     return true;
 }
 
+connect_page::animation::animation(bool windows_auth, std::u16string host, std::u16string user,
+                                   std::u16string password)
+    : m_windows_auth(windows_auth), m_host(std::move(host)), m_user(std::move(user)),
+      m_password(std::move(password)) {}
+
 void connect_page::animation::run() {
     TK_TRACE(2, "mssql_settings_page::animation::operator()");
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    struct com_release {
+        ~com_release() { CoUninitialize(); }
+    } com;
     connected = false;
-    // Whatever happens, the dialog closes and nothing leaves the thread.
+    const std::u16string no_login;
+    {
+        // Reach the server before touching the engine: the wait for a silent host is spent
+        // here, where an attempt given up changes nothing.
+        odb_initializer probe;
+        ole_com_ptr<IDBInitialize> data_source;
+        probe.test_connection(data_source, m_host, m_windows_auth ? no_login : m_user,
+                              m_windows_auth ? no_login : m_password, no_login);
+    }
+    std::lock_guard<std::mutex> gate(engine_gate);
+    if (abandoned()) return;
+    TK_TRACE(1, "mssql_converter_impl::connect_mssql_server");
+    mss_engine& engine = drelk_converter::get().engine();
+    if (m_windows_auth)
+        engine.connect(m_host, true);
+    else
+        engine.connect(m_host, m_user, m_password, true);
+    connected = true;
+}
+
+void connect_page::report_failure(std::exception_ptr failure) {
     try {
         try {
-            drelk_converter::get().connect_mssql_server();
-            connected = true;
+            std::rethrow_exception(failure);
         } catch (const odb_exception& e) {
-            report_failure(e);
+            report_odb_failure(e);
         } catch (const tk_final_exception&) {
             // Abort in the error dialog: the attempt is over.
         } catch (const tk_exception& e) {
@@ -204,11 +247,7 @@ void connect_page::animation::run() {
         } catch (const std::exception& e) {
             wizard_shell::error(std::string(e.what()));
         }
-    } catch (const std::exception& e) {
-        TK_TRACE(3, "The connection attempt could not report its failure: %s", e.what());
-    } catch (...) {
-        TK_TRACE(3, "The connection attempt could not report its failure");
+    } catch (const tk_final_exception&) {
+        // Abort in the error dialog: the attempt is over, the page stays.
     }
-    if (dialog) dialog->finish();
-    CoUninitialize();
 }

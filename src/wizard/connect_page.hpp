@@ -1,14 +1,14 @@
 #pragma once
 
 #include "GUI2/wizard_page.hpp"
-#include "TK/tk_thread.hpp"
+#include "wizard/wizard_job.hpp"
 
 #include <atomic>
-
-class wait_dlg;
+#include <memory>
+#include <string>
 
 // Step 1: the server and the credentials. Next connects on a worker behind the wait dialog and
-// moves on only when the connection succeeded.
+// moves on only when the connection succeeded; Cancel in the dialog gives the attempt up.
 class connect_page : public wizard_page {
 public:
     enum {
@@ -30,32 +30,30 @@ public:
     bool on_next() override;
     bool on_back() override;
 
-    // The connection attempt, run by the worker; reports its own failures.
-    class animation : public tk_thread_task {
+    // One connection attempt, run by a worker with its own copy of the login. The page reports
+    // its failures once the wait is over; an attempt given up is never reported.
+    class animation : public wizard_job {
     public:
+        animation() = default;
+        animation(bool windows_auth, std::u16string host, std::u16string user, std::u16string password);
         void run() override;
         std::atomic<bool> connected{false};
-        // The dialog the attempt closes when it ends.
-        wait_dlg* dialog = nullptr;
-    };
-    const animation& task() const { return m_animation; }
-
-private:
-    class connect_thread : public tk_thread {
-    public:
-        explicit connect_thread(animation& task) : m_task(task) {}
-        ~connect_thread() override;
-
-    protected:
-        tk_thread_task* create_task() override { return &m_task; }
 
     private:
-        animation& m_task;
+        bool m_windows_auth = false;
+        std::u16string m_host;
+        std::u16string m_user;
+        std::u16string m_password;
     };
+    // The last attempt.
+    const animation& task() const { return *m_animation; }
 
+private:
     void store();
     void enable_login(bool on);
+    // The tab order reaches the checked authentication choice only.
+    void update_tab_stops();
+    void report_failure(std::exception_ptr failure);
 
-    animation m_animation;
-    connect_thread m_thread{m_animation};
+    std::shared_ptr<animation> m_animation = std::make_shared<animation>();
 };

@@ -16,8 +16,10 @@
 #include "wizard/sel_tables_page.hpp"
 #include "wizard/welcome_page.hpp"
 #include "wizard/wizard_error_handler.hpp"
+#include "wizard/wizard_job.hpp"
 
 #include <QApplication>
+#include <QDialog>
 #include <QIcon>
 
 #include <clocale>
@@ -61,12 +63,12 @@ bool drelk_qt_version_ok(const char* runtime_version) {
 
 int drelk_run(const std::string& command_line) {
     int result = -1;
-    std::optional<drelk_converter> converter;
+    std::unique_ptr<drelk_converter> converter;
     std::optional<drelk_settings> settings;
     std::unique_ptr<wizard_shell> shell;
     std::vector<std::unique_ptr<wizard_page>> pages;
     try {
-        converter.emplace();
+        converter = std::make_unique<drelk_converter>();
         settings.emplace(*converter);
         if (!command_line.empty()) {
             TK_TRACE(1, "Profile on the command line: %s", command_line.c_str());
@@ -84,7 +86,9 @@ int drelk_run(const std::string& command_line) {
         pages.push_back(std::make_unique<progress_page>());
         pages.push_back(std::make_unique<gui_finish_page>(success_text, error_text, profile_extension));
         for (auto& page : pages) shell->add_page(page.get());
-        result = shell->run(g_active_window());
+        // Finish and Cancel are both a good end here; only a failure is not.
+        int closed_with = shell->run(g_active_window());
+        result = closed_with == QDialog::Accepted || closed_with == QDialog::Rejected ? 0 : closed_with;
     } catch (const tk_final_exception&) {
     } catch (const tk_exception& e) {
         // Whatever its own level, a failure that ends the wizard is reported as one that ends
@@ -105,6 +109,13 @@ int drelk_run(const std::string& command_line) {
     pages.clear();
     shell.reset();
     settings.reset();
+    if (wizard_jobs_running() > 0) {
+        // A worker still blocked in the driver may wake up and use the engine: leave it be, the
+        // process ends without tearing it down.
+        TK_TRACE(3, "The converter stays for a worker that still runs");
+        static_cast<void>(converter.release());
+        return result;
+    }
     converter.reset();
     return result;
 }
@@ -136,7 +147,18 @@ int drelk_main(int argc, char** argv) {
         return -1;
     }
 
-    return drelk_run(drelk_command_line(argc, argv));
+    int result = drelk_run(drelk_command_line(argc, argv));
+    return drelk_end(result);
+}
+
+int drelk_end(int result) {
+    if (wizard_jobs_close() > 0) {
+        // Neither wait for a worker blocked in the driver nor run the libraries' clean-up under
+        // it: the settings are stored already, nothing else is left to do.
+        std::fflush(nullptr);
+        std::_Exit(result);
+    }
+    return result;
 }
 
 std::string drelk_command_line(int argc, char** argv) {

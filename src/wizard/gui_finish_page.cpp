@@ -66,6 +66,8 @@ void gui_finish_page::create_controls(QWizardPage* page) {
     layout->addStretch(0);
     auto* save = new QPushButton("&Save Settings", page);
     g_set_id(save, id_save_settings);
+    // Return is for Finish, even while this button has the focus.
+    save->setAutoDefault(false);
     QObject::connect(save, &QPushButton::clicked, page,
                      [this] { g_guarded([this] { on_save_settings(); }); });
     auto* row = new QHBoxLayout;

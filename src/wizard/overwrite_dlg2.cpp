@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -28,8 +29,8 @@ overwrite_dlg2::overwrite_dlg2(int help_topic, const std::u16string& text, QWidg
     auto* right = new QVBoxLayout;
     auto* label = new QLabel(g_qstring(text), this);
     g_set_id(label, id_text);
-    label->setWordWrap(true);
-    label->setMinimumWidth(320);
+    // The text brings its own line break: wrapping it again would break it into four.
+    label->setWordWrap(false);
     right->addWidget(label);
     right->addSpacing(6);
     auto* group = new QButtonGroup(this);
@@ -65,6 +66,8 @@ overwrite_dlg2::overwrite_dlg2(int help_topic, const std::u16string& text, QWidg
     connect(ok, &QPushButton::clicked, this, [this] { on_ok(); });
     connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
     connect(help, &QPushButton::clicked, this, [this] { g_guarded([this] { on_help(); }); });
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, help, &QPushButton::click);
 }
 
 void overwrite_dlg2::showEvent(QShowEvent* event) {

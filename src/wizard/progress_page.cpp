@@ -10,6 +10,7 @@
 #include "common/drelk_converter.hpp"
 
 #include <QCoreApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
@@ -38,17 +39,62 @@ progress_view progress_of(const drelk_converter& converter) {
     progress_view view;
     int records = converter.records_in_table;
     int record = converter.records_converted;
-    view.percent = progress_percent(converter.tables_in_run, converter.tables_done, records, record);
+    int tables = converter.tables_in_run;
+    int tables_done = converter.tables_done;
+    view.percent = progress_percent(tables, tables_done, records, record);
+    if (tables > 0) {
+        double share = records > 0 ? std::min(1.0, double(record) / records) : 0.0;
+        view.done = std::min(1.0, (tables_done + share) / tables);
+    }
     std::u16string name = converter.current_table();
     if (name.empty()) return view;
-    if (records == 0 || converter.only_definitions())
+    if (records == 0 || converter.only_definitions()) {
         view.status = tk_wformat(u"Processing table '%s'", name.c_str());
-    else if (records < 0 || record > records)
+    } else if (records < 0 || record > records) {
         view.status = tk_wformat(u"Processing table '%s' (record %ld)", name.c_str(), static_cast<long>(record));
-    else
+        view.records = progress_record_line(record, -1);
+    } else {
         view.status = tk_wformat(u"Processing table '%s' (record %ld of %ld)", name.c_str(),
                                  static_cast<long>(record), static_cast<long>(records));
+        view.records = progress_record_line(record, records);
+    }
     return view;
+}
+
+namespace {
+// Digits in groups of three, whatever the locale: "100,000".
+std::u16string grouped(int64_t number) {
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return std::u16string(number < 0 ? u"-" : u"") + std::u16string(out.begin(), out.end());
+}
+} // namespace
+
+std::u16string progress_record_line(int64_t record, int64_t records) {
+    // A query whose count the server refused has records without a total.
+    if (records < 0) return u"Record " + grouped(record);
+    if (records == 0) return {};
+    return u"Record " + grouped(record) + u" of " + grouped(records);
+}
+
+int64_t progress_seconds_left(int64_t elapsed_ms, double done) {
+    // The first second and the first per cent say too little about the pace.
+    if (elapsed_ms < 1000 || done < 0.01) return -1;
+    if (done >= 1) return 0;
+    return static_cast<int64_t>(std::llround(elapsed_ms * (1 - done) / done / 1000));
+}
+
+std::u16string progress_time_left(int64_t seconds) {
+    if (seconds < 0) return u"Time left: estimating...";
+    if (seconds < 60) return tk_wformat(u"Time left: %d s", static_cast<int>(seconds));
+    if (seconds < 3600)
+        return tk_wformat(u"Time left: %d min %02d s", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    return tk_wformat(u"Time left: %d h %02d min", static_cast<int>(seconds / 3600),
+                      static_cast<int>(seconds / 60 % 60));
 }
 
 void progress_page::converter_task::run() {
@@ -100,6 +146,17 @@ void progress_page::create_controls(QWizardPage* page) {
     // The status line says what runs; the bar alone shows how far.
     bar->setTextVisible(false);
     layout->addWidget(bar);
+    auto* below = new QHBoxLayout;
+    auto* records = new QLabel(page);
+    g_set_id(records, id_records);
+    records->setTextFormat(Qt::PlainText);
+    auto* time_left = new QLabel(page);
+    g_set_id(time_left, id_time_left);
+    time_left->setTextFormat(Qt::PlainText);
+    time_left->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    below->addWidget(records, 1);
+    below->addWidget(time_left);
+    layout->addLayout(below);
     layout->addStretch(1);
 }
 
@@ -111,7 +168,10 @@ bool progress_page::page_init() {
     shell.enable_button(wizard_shell::id_cancel, true);
     set_bar(0);
     set_status({});
+    set_text(id_records, {});
+    set_text(id_time_left, {});
     m_creep_ticks = 0;
+    m_started = std::chrono::steady_clock::now();
     m_cancelling = false;
     // A flag left from an earlier run would end this one on the first tick.
     *converter.finished_flag() = false;
@@ -145,11 +205,16 @@ void progress_page::on_timer() {
     if (view.percent >= 100) {
         set_status(u"Applying format settings");
         set_bar(progress_creep(m_creep_ticks));
+        set_text(id_records, {});
+        set_text(id_time_left, {});
         ++m_creep_ticks;
         return;
     }
     set_bar(view.percent);
     set_status(view.status);
+    set_text(id_records, view.records);
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started);
+    set_text(id_time_left, progress_time_left(progress_seconds_left(elapsed.count(), view.done)));
 }
 
 bool progress_page::on_cancel() {
@@ -183,6 +248,10 @@ void progress_page::finish_worker() {
 
 void progress_page::set_status(const std::u16string& text) {
     if (auto* label = g_find<QLabel>(widget(), id_status)) label->setText(g_qstring(text));
+}
+
+void progress_page::set_text(int id, const std::u16string& text) {
+    if (auto* label = g_find<QLabel>(widget(), id)) label->setText(g_qstring(text));
 }
 
 void progress_page::set_bar(int position) {

@@ -306,14 +306,30 @@ bool sel_tables_page::on_next() {
     if (from->count() > 0 && to->count() == 0 && !m_empty_question.empty() &&
         !wizard_shell::question(m_empty_question, wizard_shell::default_no))
         return false;
+    store(false);
+    return true;
+}
+
+bool sel_tables_page::on_back() {
+    TK_TRACE(2, "sel_tables_page::on_back");
+    // Tables that could not be listed must not replace the stored selection.
+    if (available() && selected() && m_list_error.empty()) store(true);
+    return true;
+}
+
+void sel_tables_page::store(bool tables_in_selection) {
+    sorted_list* to = selected();
     std::vector<std::u16string> names;
     for (int i = 0; i < to->count(); ++i) {
         std::u16string name = g_wstring(to->item(i)->text());
         if (!is_query(name)) names.push_back(name);
     }
     drelk_converter& settings = converter();
-    settings.set_selected_names(std::move(names));
     settings.selection() = m_selected_queries;
+    // The page finds the selected tables of its next visit in the selection, as a profile
+    // loads them.
+    if (tables_in_selection)
+        for (const std::u16string& name : names) settings.selection().emplace(name, std::u16string());
+    settings.set_selected_names(std::move(names));
     settings.available_queries() = m_available_queries;
-    return true;
 }

@@ -31,6 +31,8 @@ public:
     void create_controls(QWizardPage* page) override;
     bool page_init() override;
     bool on_next() override;
+    // Keeps the choices for the next visit, without the question of Next.
+    bool on_back() override;
 
     void on_add();
     void on_add_all();
@@ -49,6 +51,8 @@ private:
     sorted_list* available() const;
     sorted_list* selected() const;
     void do_page_init();
+    // The lists into the run settings; for a later visit, the tables in the selection too.
+    void store(bool tables_in_selection);
     void restore_selection();
     // Moves one item between the lists, carrying a query from one map to the other.
     void move_to_selected(int row);

@@ -2,11 +2,15 @@
 
 #include "GUI2/g_gui.hpp"
 #include "GUI2/wizard_shell.hpp"
+#include "MSS/mss_database.hpp"
+#include "MSS/mss_engine.hpp"
+#include "MSS/odb_oledb.hpp"
 #include "TK/tk_errco.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 #include "common/drelk_converter.hpp"
+#include "wizard/wizard_job.hpp"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -16,12 +20,54 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 // Skipped before the first keyword.
 constexpr char16_t leading_blanks[] = u"\t\n\r ";
+
+// The query run on the server by a worker, so that a slow server leaves the window alive.
+class query_test : public wizard_job {
+public:
+    query_test(std::u16string source, std::u16string text) : m_source(std::move(source)), m_text(std::move(text)) {}
+
+    void run() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        struct com_release {
+            ~com_release() { CoUninitialize(); }
+        } com;
+        TK_TRACE(2, "mssql_converter_impl::test_query");
+        try {
+            std::unique_ptr<mss_database> db = drelk_converter::get().engine().open_db(m_source, 1);
+            correct = db->test_query(m_text);
+        } catch (const tk_exception& e) {
+            // Any failure is a negative answer; an internal error stays one.
+            if (e.level() >= 2) throw;
+            TK_TRACE(1, "The query failed: %s", e.what());
+        } catch (const std::exception& e) {
+            TK_TRACE(1, "The query failed: %s", e.what());
+        }
+    }
+
+    std::atomic<bool> correct{false};
+
+protected:
+    // The server stops working on it too; nothing else runs statements while this dialog is up.
+    void on_abandon() override {
+        odb_cancel_running();
+        odb_allow_running();
+    }
+
+private:
+    const std::u16string m_source;
+    const std::u16string m_text;
+};
+
 } // namespace
 
 set_query_dlg::set_query_dlg(std::u16string name, std::u16string text, QWidget* parent)
@@ -62,6 +108,8 @@ set_query_dlg::set_query_dlg(std::u16string name, std::u16string text, QWidget* 
     connect(help, &QPushButton::clicked, this,
             [] { g_guarded([] { wizard_shell::get().display_help(help_topic); }); });
     ok->setDefault(true);
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, help, &QPushButton::click);
     resize(520, 360);
 }
 
@@ -124,17 +172,15 @@ void set_query_dlg::on_test_query() {
     }
     drelk_converter* converter = drelk_converter::instance();
     TK_ASSERT(converter, "..\\common/mss_set");
-    bool correct = false;
-    try {
-        correct = converter->test_query(text);
-    } catch (const tk_exception& e) {
-        // Any failure is a negative answer; an internal error stays one.
-        if (e.level() >= 2) throw;
-        TK_TRACE(1, "The query failed: %s", e.what());
-    } catch (const std::exception& e) {
-        TK_TRACE(1, "The query failed: %s", e.what());
+    auto job = std::make_shared<query_test>(converter->source(), text);
+    bool ended = wizard_job_wait(job, QStringLiteral("Testing the query. Please wait..."), this);
+    activateWindow();
+    if (!ended) {
+        TK_TRACE(3, "The query test was cancelled");
+        return;
     }
-    if (correct) {
+    if (job->failure()) std::rethrow_exception(job->failure());
+    if (job->correct) {
         wizard_shell::message(u"The query is correct.");
         return;
     }

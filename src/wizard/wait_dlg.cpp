@@ -7,8 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QVBoxLayout>
 
 #include <cmath>
 #include <numbers>
@@ -42,19 +44,39 @@ void wait_dlg_register_images() {
         g_register_image(wait_dlg::first_frame_id + i, [i] { return draw_frame(i); });
 }
 
-wait_dlg::wait_dlg(int period_ms, QWidget* parent) : QDialog(parent), m_period(period_ms) {
+wait_dlg::wait_dlg(int period_ms, QWidget* parent, const QString& text)
+    : QDialog(parent), m_period(period_ms) {
     g_set_id(this, dialog);
     setModal(true);
     setWindowTitle(QStringLiteral("Please wait"));
-    // Only the worker closes it.
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
-    auto* layout = new QHBoxLayout(this);
+    auto* row = new QHBoxLayout;
     m_image = new QLabel(this);
     g_set_id(m_image, id_image);
     m_image->setFixedSize(32, 32);
-    layout->addWidget(m_image);
-    layout->addWidget(new QLabel(QStringLiteral("Connecting to MS SQL server. Please wait..."), this));
+    row->addWidget(m_image);
+    row->addSpacing(8);
+    auto* label = new QLabel(text, this);
+    g_set_id(label, id_text);
+    row->addWidget(label, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    g_set_id(cancel, id_cancel);
+    // Escape or a click gives up; a Return pressed once too often for Next must not.
+    cancel->setAutoDefault(false);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+    connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
     connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
+}
+
+void wait_dlg::reject() {
+    TK_TRACE(2, "wait_dlg::on_cancel");
+    m_timer.stop();
+    done(cancelled);
 }
 
 void wait_dlg::showEvent(QShowEvent* event) {
@@ -81,7 +103,7 @@ void wait_dlg::showEvent(QShowEvent* event) {
 }
 
 void wait_dlg::tick() {
-    if (m_done) {
+    if (done_now()) {
         close_if_done();
         return;
     }
@@ -90,7 +112,7 @@ void wait_dlg::tick() {
 }
 
 void wait_dlg::close_if_done() {
-    if (!m_done) return;
+    if (!done_now()) return;
     m_timer.stop();
     if (isVisible()) done(0);
 }

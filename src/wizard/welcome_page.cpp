@@ -30,6 +30,8 @@ void welcome_page::create_controls(QWizardPage* page) {
     layout->addSpacing(16);
     auto* load = new QPushButton("&Load Settings...", page);
     g_set_id(load, id_load_settings);
+    // Return is for Next, even while this button has the focus.
+    load->setAutoDefault(false);
     QObject::connect(load, &QPushButton::clicked, page,
                      [this] { g_guarded([this] { on_load_settings(); }); });
     auto* row = new QHBoxLayout;

@@ -69,8 +69,29 @@ TEST(progress_arithmetic, status_texts) {
     progress_view view = progress_of(converter);
     EXPECT_EQ(view.percent, 41);
     EXPECT_EQ(view.status, u"Processing table 'Orders' (record 50 of 200)");
+    EXPECT_EQ(view.records, u"Record 50 of 200");
+    EXPECT_DOUBLE_EQ(view.done, 1.25 / 3);
     converter.set_only_definitions(true);
     EXPECT_EQ(progress_of(converter).status, u"Processing table 'Orders'");
+    EXPECT_EQ(progress_of(converter).records, u"");
+}
+
+TEST(progress_arithmetic, the_record_line_and_the_time_left) {
+    EXPECT_EQ(progress_record_line(12345, 100000), u"Record 12,345 of 100,000");
+    EXPECT_EQ(progress_record_line(0, 7), u"Record 0 of 7");
+    EXPECT_EQ(progress_record_line(999, 1000), u"Record 999 of 1,000");
+    EXPECT_EQ(progress_record_line(1234567, 2147483647), u"Record 1,234,567 of 2,147,483,647");
+    EXPECT_EQ(progress_record_line(0, 0), u"");
+    EXPECT_EQ(progress_record_line(4321, -1), u"Record 4,321");
+    // A quarter in 10 s leaves 30 s; too early or too little done says nothing yet.
+    EXPECT_EQ(progress_seconds_left(10000, 0.25), 30);
+    EXPECT_EQ(progress_seconds_left(999, 0.5), -1);
+    EXPECT_EQ(progress_seconds_left(60000, 0.001), -1);
+    EXPECT_EQ(progress_seconds_left(5000, 1.0), 0);
+    EXPECT_EQ(progress_time_left(-1), u"Time left: estimating...");
+    EXPECT_EQ(progress_time_left(42), u"Time left: 42 s");
+    EXPECT_EQ(progress_time_left(65), u"Time left: 1 min 05 s");
+    EXPECT_EQ(progress_time_left(3 * 3600 + 7 * 60 + 59), u"Time left: 3 h 07 min");
 }
 
 // A run the test holds: it sets the progress fields it is given and ends when released.
@@ -130,6 +151,11 @@ TEST_F(progress_display_test, percentage_status_creep_and_the_switch_to_the_fini
         .when([&] { return wizard.bar()->value() == 41; },
               [&] {
                   EXPECT_EQ(wizard.status()->text(), "Processing table 'B_second' (record 50 of 200)");
+                  EXPECT_EQ(g_find<QLabel>(wizard.progress.widget(), progress_page::id_records)->text(),
+                            "Record 50 of 200");
+                  EXPECT_TRUE(g_find<QLabel>(wizard.progress.widget(), progress_page::id_time_left)
+                                  ->text()
+                                  .startsWith("Time left: "));
                   // Ticks by hand from here, to count them.
                   wizard.shell.stop_timer();
                   converter.tables_done = 3;
@@ -138,6 +164,8 @@ TEST_F(progress_display_test, percentage_status_creep_and_the_switch_to_the_fini
                       creep.push_back(wizard.bar()->value());
                   }
                   EXPECT_EQ(wizard.status()->text(), "Applying format settings");
+                  EXPECT_EQ(g_find<QLabel>(wizard.progress.widget(), progress_page::id_records)->text(), "");
+                  EXPECT_EQ(g_find<QLabel>(wizard.progress.widget(), progress_page::id_time_left)->text(), "");
                   converter.release = true;
                   while (!converter.finished()) QCoreApplication::processEvents();
                   wizard.progress.on_timer();

@@ -197,7 +197,8 @@ TEST_F(wizard_shell_test, the_steps_carry_their_headers_and_the_finish_page_offe
                   wizard_button(QWizard::FinishButton)->click();
               });
     script.start();
-    EXPECT_EQ(drelk_run(""), 1);
+    // Finish, like Cancel, is a good end for the shell.
+    EXPECT_EQ(drelk_run(""), 0);
     EXPECT_TRUE(script.finished());
 }
 
@@ -234,7 +235,8 @@ TEST_F(wizard_shell_test, the_finish_page_lists_the_run_errors_on_one_line_each)
             [] { return wizard_shell::get().frame()->focusWidget() == wizard_button(QWizard::FinishButton); },
             [] { wizard_button(QWizard::FinishButton)->click(); });
     script.start();
-    EXPECT_EQ(drelk_run(""), 1);
+    // Finish, like Cancel, is a good end for the shell.
+    EXPECT_EQ(drelk_run(""), 0);
     EXPECT_TRUE(script.finished());
 }
 

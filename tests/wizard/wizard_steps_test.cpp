@@ -17,6 +17,7 @@
 #include "wizard/sorted_list.hpp"
 #include "wizard/wait_dlg.hpp"
 #include "wizard/wizard_error_handler.hpp"
+#include "wizard/wizard_job.hpp"
 #include "wizard_test_support.hpp"
 
 #include <QAbstractButton>
@@ -36,6 +37,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 using namespace wizard_test;
 
@@ -231,30 +233,44 @@ TEST_F(steps_test, a_server_that_never_answers_ends_the_attempt_within_the_login
     run({&connect}, script);
 }
 
-TEST_F(steps_test, the_wait_dialog_animates_while_the_server_is_slow) {
+TEST_F(steps_test, the_wait_dialog_animates_while_the_server_is_slow_and_escape_gives_up) {
     tdsemu::emu_options options;
     options.delay_ms = 1500;
     start_server(options);
     connect_page connect;
     int frames_seen = 0;
+    QElapsedTimer since_escape;
     ui_script script;
+    auto animating = [] {
+        auto* dialog = dynamic_cast<wait_dlg*>(QApplication::activeModalWidget());
+        return dialog && dialog->frame() > 0;
+    };
     script.when([] { return wizard_on_page(connect_page::dialog); }, [] { next(); })
-        .when(
-            [&] {
-                auto* dialog = dynamic_cast<wait_dlg*>(QApplication::activeModalWidget());
-                return dialog && dialog->frame() > 0;
-            },
-            [&] {
-                auto* dialog = dynamic_cast<wait_dlg*>(QApplication::activeModalWidget());
-                frames_seen = dialog->frame();
-                EXPECT_FALSE(g_find<QLabel>(dialog, wait_dlg::id_image)->pixmap().isNull());
-                // Escape does not end the wait.
-                QTest::keyClick(dialog, Qt::Key_Escape);
-            })
+        .when(animating,
+              [&] {
+                  auto* dialog = dynamic_cast<wait_dlg*>(QApplication::activeModalWidget());
+                  frames_seen = dialog->frame();
+                  EXPECT_FALSE(g_find<QLabel>(dialog, wait_dlg::id_image)->pixmap().isNull());
+                  EXPECT_TRUE(g_find<QPushButton>(dialog, wait_dlg::id_cancel)->isVisible());
+                  since_escape.start();
+                  QTest::keyClick(dialog, Qt::Key_Escape);
+              })
+        .when([] { return wizard_on_page(connect_page::dialog) && QApplication::activeModalWidget() == frame(); },
+              [&] {
+                  // At once, long before the server answers; nothing typed is lost.
+                  EXPECT_LT(since_escape.elapsed(), 1000);
+                  EXPECT_FALSE(connect.task().connected);
+                  EXPECT_EQ(on(connect, connect_page::id_host)->text(), g_qstring(host()));
+                  EXPECT_EQ(on(connect, connect_page::id_password)->text(), "Tabloxa-1");
+                  // Trying again goes through, whatever the attempt given up still does.
+                  next();
+              })
         .when([] { return wizard_on_page(999); }, [] { close_wizard(); });
     run({&connect}, script);
     EXPECT_GT(frames_seen, 0);
     EXPECT_TRUE(connect.task().connected);
+    for (int waited = 0; wizard_jobs_running() > 0 && waited < 20000; waited += 10) usleep(10000);
+    EXPECT_EQ(wizard_jobs_running(), 0);
 }
 
 TEST(connect_without_driver, the_error_dialog_abort_closes_the_wait_and_keeps_the_page) {
