@@ -37,6 +37,9 @@ public:
     void connect(const std::u16string& host, const std::u16string& user, const std::u16string& password,
                  bool fast_load);
     void set_as_dbo(bool on);
+    // Every schema's tables, not only the owner's; the others named schema.table.
+    void set_all_schemas(bool on) { m_b_all_schemas = on; }
+    bool all_schemas() const noexcept { return m_b_all_schemas; }
 
     // The caller owns the database.
     std::unique_ptr<mss_database> open_db(const std::u16string& name, int mode);
@@ -69,6 +72,7 @@ private:
     bool m_b_connected = false;
     bool m_b_fast_load = false;
     bool m_b_as_dbo = false;
+    bool m_b_all_schemas = false;
     bool m_b_com_owner = false;
     odb_initializer m_initializer;
 };

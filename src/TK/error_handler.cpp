@@ -25,6 +25,11 @@ std::string error_handler::context() const {
     return m_context;
 }
 
+std::string error_handler::last_error() const {
+    std::lock_guard<std::mutex> guard(m_context_lock);
+    return m_last_error;
+}
+
 std::string error_handler::build_report(const tk_exception& e) const {
     std::string out = context();
     if (!out.empty()) out += ": ";
@@ -36,6 +41,10 @@ std::string error_handler::build_report(const tk_exception& e) const {
 void error_handler::handle(const tk_exception& e, bool run_ending) {
     TK_TRACE(2, "error_handler::handle");
     if (e.level() >= 2) {
+        {
+            std::lock_guard<std::mutex> guard(m_context_lock);
+            m_last_error = "Internal error: " + e.message();
+        }
         TK_TRACE(3, "Internal error:\n%s", e.message().c_str());
         report_internal(e.message());
         end_process(-1);
@@ -45,6 +54,10 @@ void error_handler::handle(const tk_exception& e, bool run_ending) {
     TK_TRACE(3, "Error:\n%s", text.c_str());
     for (char& c : text)
         if (c == '\n') c = ' ';
+    {
+        std::lock_guard<std::mutex> guard(m_context_lock);
+        m_last_error = text;
+    }
     report(text, e.level(), run_ending);
 }
 

@@ -1,4 +1,5 @@
 #include "agent/agent_cmdline.hpp"
+#include "agent/agent_report.hpp"
 
 #include "TK/error_handler.hpp"
 #include "TK/tk_cmdli.hpp"
@@ -27,6 +28,11 @@ enum option_id {
     opt_tab_def = 12,
     opt_tab_file = 13,
     opt_user = 14,
+    opt_all_schemas = 15,
+    opt_as_dbo = 16,
+    opt_compress = 17,
+    opt_report = 19,
+    opt_strict = 20,
 };
 
 const tk_cmd_option agent_options[] = {
@@ -44,12 +50,20 @@ const tk_cmd_option agent_options[] = {
     {opt_tab_def, "--tab_def"},
     {opt_tab_file, "--tab_file="},
     {opt_user, "--user="},
+    {opt_all_schemas, "--all_schemas"},
+    {opt_as_dbo, "--as_dbo"},
+    {opt_compress, "--compress="},
+    {opt_report, "--report="},
+    {opt_strict, "--strict"},
     {0, ""},
 };
 
 const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a folder of CSV files\n"
                             "Usage: PELLORIN.EXE OPTIONS\n"
                             "\n"
+                            "   --all_schemas  convert the tables of every schema (as schema.table)\n"
+                            "   --as_dbo       connect as the database owner\n"
+                            "   --compress=... compress the CSV files (gz or zst)\n"
                             "   --dest=...     path to the folder where CSV files will be stored\n"
                             "   --help         display this help message and exit\n"
                             "   --host=...     MS SQL server IP address or network name\n"
@@ -62,8 +76,10 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
                             "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
                             "   --profile=...  path to the file to load conversion settings from\n"
                             "   --pswd=...     MS SQL user password\n"
+                            "   --report=...   path to the file where a JSON run report will be written\n"
                             "   --silent       disable program output\n"
                             "   --src=...      MS SQL database name\n"
+                            "   --strict       exit status 1 when a table failed or does not exist\n"
                             "   --tab_def      convert table definitions only\n"
                             "   --tab_file=... file containing the list of tables to convert\n"
                             "                  (one table name per line)\n"
@@ -96,6 +112,7 @@ void agent_fatal(const std::string& text) {
         std::fputs(text.c_str(), stderr);
         std::fputs("\n", stderr);
     }
+    agent_report_end(255, text);
     std::fflush(nullptr);
     std::exit(-1);
 }
@@ -173,6 +190,30 @@ bool parse_cmd_line(int argc, const char* const* argv) {
         case opt_tab_def:
             TK_TRACE(2, "\tconvert table definitions only");
             converter.set_only_definitions(true);
+            break;
+        case opt_all_schemas:
+            TK_TRACE(1, "parse_cmd_line - all schemas");
+            converter.set_all_schemas(true);
+            break;
+        case opt_as_dbo:
+            TK_TRACE(1, "parse_cmd_line - connect as DBO");
+            converter.set_as_dbo(true);
+            break;
+        case opt_compress: {
+            int kind = compress_none;
+            TK_TRACE(2, "\tgot compress %s", value);
+            if (!widen(value, wide) || wide.empty() || !drelk_converter::compression_from_text(wide, kind))
+                agent_fatal("Invalid compression (gz or zst)");
+            converter.set_compression(kind);
+            break;
+        }
+        case opt_report:
+            TK_TRACE(1, "parse_cmd_line - got report %s", value);
+            if (widen(value, wide)) converter.set_report_file(wide);
+            break;
+        case opt_strict:
+            TK_TRACE(1, "parse_cmd_line - strict status");
+            converter.set_strict(true);
             break;
         case opt_tab_file:
             TK_TRACE(2, "\tparse_cmd_line - got tab_file %s", value);

@@ -12,8 +12,10 @@
 #include "common/csv_engine.hpp"
 #include "common/csv_file.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 // Console text: '?' may stand for a character the locale cannot show.
@@ -23,6 +25,13 @@ std::string shown(const std::u16string& text) {
 
 void set_context(const std::string& context) {
     if (error_handler* handler = error_handler::instance()) handler->set_context(context);
+}
+
+// The report's form of an error: one line, as the console shows it.
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
 }
 
 void report(const tk_exception& e, bool run_ending) {
@@ -80,6 +89,10 @@ void drelk_converter::operator()() {
     TK_TRACE(2, "drelk_converter::operator()");
     m_run_failed = false;
     m_cancel = false;
+    {
+        std::lock_guard<std::mutex> guard(m_outcomes_lock);
+        m_outcomes.clear();
+    }
     // A cancel refuses new statements until the run is over; the next work may use the server.
     struct allow_statements {
         allow_statements() { odb_allow_running(); }
@@ -132,9 +145,25 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
     records_converted = 0;
     std::unique_ptr<mss_table> source;
     std::unique_ptr<csv_file> writer;
+    drelk_outcome outcome;
+    outcome.name = name;
+    outcome.query = !text.empty();
+    const auto started = std::chrono::steady_clock::now();
+    // Recorded before an error is reported: the console's handler may end the process there.
+    auto done = [&](drelk_outcome::kind what) {
+        outcome.what = what;
+        if (what != drelk_outcome::failed) outcome.error.clear();
+        outcome.rows = records_converted;
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        struct stat st;
+        if (!outcome.file.empty() && what != drelk_outcome::missing && ::stat(outcome.file.c_str(), &st) == 0)
+            outcome.bytes = st.st_size;
+        add_outcome(outcome);
+    };
     try {
         // A query is not a table of the database: only tables are looked up.
         if (m_console && text.empty() && !db.is_table_exist(name)) {
+            done(drelk_outcome::missing);
             if (!m_silent) {
                 std::fprintf(stderr, "Table %s not exists\n", shown(name).c_str());
                 std::fflush(stderr);
@@ -142,14 +171,18 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             return;
         }
         source = text.empty() ? db.get_table(name, 1) : db.get_table(name, text, 1);
-        if (source->schema().empty()) return;
+        if (source->schema().empty()) return done(drelk_outcome::skipped);
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
         if (folder.is_table_exist(base)) {
-            if (m_mode == 2) return;
+            if (m_mode == 2) {
+                outcome.file = tk_to_utf8(folder.get_full_file_name(base));
+                return done(drelk_outcome::skipped);
+            }
             if (m_mode == 1) folder.delete_tab(base);
         }
         std::u16string file = folder.get_full_file_name(base);
+        tk_to_ansi(file, outcome.file);
         char delim = delimiter_char(m_delimiter);
         if (m_include_fnames)
             writer = std::make_unique<csv_file>(file, delim, source->schema().field_names());
@@ -166,22 +199,28 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             std::printf("Converting table %s\n", shown(name).c_str());
             std::fflush(stdout);
         }
-        if (!m_only_definitions && !convert_records(*source, *writer, name)) {
+        if (!m_only_definitions && !convert_records(*source, *writer, name, outcome.error)) {
             writer->discard();
             return;
         }
         writer->close();
+        done(outcome.error.empty() ? drelk_outcome::converted : drelk_outcome::failed);
     } catch (const tk_exception& e) {
         if (m_cancel) {
             if (writer) writer->discard();
             return;
         }
+        if (outcome.error.empty()) outcome.error = one_line(e.message());
+        // No file of it stays when it was not written at all.
+        if (!writer) outcome.file.clear();
+        done(drelk_outcome::failed);
         set_context(shown(name));
         report(e, false);
     }
 }
 
-bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name,
+                                      std::string& first_error) {
     source.reset();
     while (!source.is_eof()) {
         if (m_cancel) return false;
@@ -194,6 +233,7 @@ bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const
             source.next();
         } catch (const tk_exception& e) {
             if (m_cancel) return false;
+            if (first_error.empty()) first_error = one_line(e.message());
             // The number of the record that failed to arrive or to be written.
             set_context(shown(name) + ", record #" + std::to_string(records_converted + 1));
             report(e, false);

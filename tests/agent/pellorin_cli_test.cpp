@@ -35,7 +35,11 @@ TEST(pellorin_usage, text_lines_are_exact) {
     std::string text = agent_usage_text();
     EXPECT_NE(
         text.find(
-            "\nUsage: PELLORIN.EXE OPTIONS\n\n   --dest=...     path to the folder where CSV files will be "
+            "\nUsage: PELLORIN.EXE OPTIONS\n\n   --all_schemas  "),
+        std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "\n   --dest=...     path to the folder where CSV files will be "
             "stored\n"),
         std::string::npos);
     EXPECT_NE(text.find("   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"),
@@ -43,7 +47,15 @@ TEST(pellorin_usage, text_lines_are_exact) {
     EXPECT_NE(text.find("      quotes (for example --dest=\"c:\\my database\")\n"), std::string::npos);
     std::string last = "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 28);
+    // The options of schedulers and whole databases, each in its alphabetical place.
+    EXPECT_NE(text.find("\n\n   --all_schemas  convert the tables of every schema (as schema.table)\n"
+                        "   --as_dbo       connect as the database owner\n"
+                        "   --compress=... compress the CSV files (gz or zst)\n"
+                        "   --dest=...     "),
+              std::string::npos);
+    EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n   --report=...   "), std::string::npos);
+    EXPECT_NE(text.find("   --src=...      MS SQL database name\n   --strict       "), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
 }
 
 TEST(pellorin_usage, options_before_help_have_acted) {
@@ -72,6 +84,8 @@ TEST(pellorin_checks, invalid_values_give_their_messages_and_silent_hides_them) 
         {{"--dest=", "--src=db"}, "You should enter path to CSV folder"},
         {{"--src=db"}, "You should enter path to CSV folder"},
         {{"--dest=/tmp/out"}, "You should enter MS SQL database name"},
+        {{"--compress=zip"}, "Invalid compression (gz or zst)"},
+        {{"--compress="}, "Invalid compression (gz or zst)"},
     };
     for (const check& c : checks) {
         process_result r = pellorin(c.args);

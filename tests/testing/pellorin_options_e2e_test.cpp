@@ -1,0 +1,160 @@
+// The console agent's options for schedulers and whole databases, end to end through unixODBC and
+// FreeTDS against the emulator: strict status, the run report, owner and schemas.
+
+#include "support/test_support.hpp"
+#include "tdsemu/emu_server.hpp"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+using test_support::process_result;
+using test_support::read_file;
+using test_support::temp_dir;
+using test_support::write_file;
+
+namespace {
+class pellorin_options : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string driver = test_support::freetds_driver_path();
+        if (driver.empty()) GTEST_SKIP() << "the FreeTDS ODBC driver is not installed";
+        write_file(home.file("odbcinst.ini"), "[FreeTDS]\nDriver=" + driver + "\n");
+        write_file(home.file("odbc.ini"), "");
+    }
+
+    void start(tdsemu::emu_options options = {}) {
+        options.seed_files.push_back(TABLOXA_SOURCE_DIR "/tests/testing/e2e_shop.sql");
+        options.logins = {{"sa", "pw"}, {"clerk", "pw"}};
+        server = std::make_unique<tdsemu::emu_server>(options);
+        host = "--host=127.0.0.1," + std::to_string(server->port());
+    }
+
+    process_result pellorin(std::vector<std::string> args) {
+        args.insert(args.begin(), PELLORIN_PATH);
+        return test_support::run_process(args, {"HOME=" + home.path(), "ODBCSYSINI=" + home.path(),
+                                                "ODBCINI=" + home.file("odbc.ini"), "LC_ALL=C.UTF-8"});
+    }
+
+    process_result export_as(const std::string& user, std::vector<std::string> more = {},
+                             const std::string& database = "E2E") {
+        std::vector<std::string> args = {host, "--user=" + user, "--pswd=pw", "--src=" + database,
+                                         "--dest=" + out.path()};
+        args.insert(args.end(), more.begin(), more.end());
+        return pellorin(args);
+    }
+
+    std::string list_file(const std::string& names) {
+        write_file(home.file("tables.txt"), names);
+        return "--tab_file=" + home.file("tables.txt");
+    }
+    bool exists(const std::string& name) const {
+        struct stat st;
+        return stat(out.file(name).c_str(), &st) == 0;
+    }
+    nlohmann::json report() const { return nlohmann::json::parse(read_file(home.file("run.json"))); }
+
+    std::string host;
+    temp_dir home;
+    temp_dir out;
+    std::unique_ptr<tdsemu::emu_server> server;
+};
+
+const nlohmann::json* entry(const nlohmann::json& report, const std::string& name) {
+    for (const auto& table : report["tables"])
+        if (table["name"] == name) return &table;
+    return nullptr;
+}
+} // namespace
+
+TEST_F(pellorin_options, strict_status_follows_the_worst_outcome) {
+    start();
+    // All converted, or one skipped by mode 2: 0 with or without --strict.
+    EXPECT_EQ(export_as("sa", {list_file("Orders\n"), "--strict"}).status, 0);
+    EXPECT_EQ(export_as("sa", {list_file("Orders\n"), "--strict", "--mode=2"}).status, 0);
+    // A missing table, a failed table: 1 with --strict, 0 without, as before.
+    for (const char* names : {"Orders\nNoSuch\n", "Orders\nSecret\n"}) {
+        EXPECT_EQ(export_as("sa", {list_file(names), "--mode=0"}).status, 0) << names;
+        process_result r = export_as("sa", {list_file(names), "--strict", "--mode=0"});
+        EXPECT_EQ(r.status, 1) << names << r.out << r.err;
+        EXPECT_TRUE(exists("orders.csv"));
+    }
+    // The job as a whole: 255 as ever.
+    EXPECT_EQ(pellorin({host, "--user=sa", "--pswd=no", "--src=E2E", "--dest=" + out.path(), "--strict"}).status,
+              255);
+}
+
+TEST_F(pellorin_options, report_tells_every_outcome_and_never_the_password) {
+    start();
+    write_file(out.file("alltypes.csv"), "kept");
+    process_result r = export_as("sa", {list_file("AllTypes\nNoSuch\nOrders\nSecret\n"), "--mode=2",
+                                        "--report=" + home.file("run.json"), "--inc_fnames"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    nlohmann::json report = this->report();
+    EXPECT_EQ(report["exit_status"], 0);
+    EXPECT_EQ(report["database"], "E2E");
+    EXPECT_EQ(report["destination"], out.path());
+    EXPECT_EQ(report["options"]["user"], "sa");
+    EXPECT_EQ(report["options"]["mode"], 2);
+    EXPECT_EQ(read_file(home.file("run.json")).find("\"pw\""), std::string::npos);
+    EXPECT_LE(report["started"].get<std::string>(), report["ended"].get<std::string>());
+    ASSERT_EQ(report["tables"].size(), 4u);
+
+    const nlohmann::json* orders = entry(report, "Orders");
+    ASSERT_TRUE(orders);
+    EXPECT_EQ((*orders)["outcome"], "converted");
+    EXPECT_EQ((*orders)["rows"], 2);
+    EXPECT_EQ((*orders)["file"], out.file("orders.csv"));
+    EXPECT_EQ((*orders)["bytes"], read_file(out.file("orders.csv")).size());
+    EXPECT_GE((*orders)["seconds"].get<double>(), 0.0);
+    EXPECT_EQ((*entry(report, "AllTypes"))["outcome"], "skipped");
+    EXPECT_EQ((*entry(report, "NoSuch"))["outcome"], "missing");
+    const nlohmann::json* secret = entry(report, "Secret");
+    EXPECT_EQ((*secret)["outcome"], "failed");
+    EXPECT_EQ((*secret)["error"],
+              "The SELECT permission was denied on the object 'Secret', database 'E2E', schema 'dbo'.");
+    EXPECT_EQ((*secret)["file"], "");
+    const nlohmann::json& totals = report["totals"];
+    EXPECT_EQ(totals["converted"], 1);
+    EXPECT_EQ(totals["failed"], 1);
+    EXPECT_EQ(totals["missing"], 1);
+    EXPECT_EQ(totals["skipped"], 1);
+    EXPECT_EQ(totals["rows"], 2);
+    // No temporary file stays beside it.
+    EXPECT_EQ(test_support::run_process({"/bin/sh", "-c", "ls " + home.path() + " | grep -c partial"}).out, "0\n");
+}
+
+TEST_F(pellorin_options, report_of_a_failed_login_says_why) {
+    start();
+    process_result r = pellorin({host, "--user=sa", "--pswd=secret-word", "--src=E2E", "--dest=" + out.path(),
+                                 "--report=" + home.file("run.json")});
+    EXPECT_EQ(r.status, 255);
+    nlohmann::json report = this->report();
+    EXPECT_EQ(report["exit_status"], 255);
+    EXPECT_EQ(report["error"], "Login failed for user 'sa'.");
+    EXPECT_TRUE(report["tables"].empty());
+    EXPECT_EQ(read_file(home.file("run.json")).find("secret-word"), std::string::npos);
+
+    // A fatal message of the command line is what is known then.
+    r = pellorin({"--report=" + home.file("run.json"), "--dest=" + out.path(), "--mode=5"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(this->report()["error"], "Invalid merge/overwrite mode");
+
+    // A report that cannot be written fails the job, which otherwise went well.
+    r = export_as("sa", {list_file("Orders\n"), "--report=" + home.file("no/such/run.json")});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("Cannot write the run report"), std::string::npos) << r.err;
+}
+
+TEST_F(pellorin_options, as_dbo_lets_another_login_see_the_owners_tables) {
+    start();
+    process_result r = export_as("clerk", {"--as_dbo", list_file("Orders\nNotes\n")});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "Table Notes not exists\n");
+    EXPECT_EQ(read_file(out.file("orders.csv")), "OrderID;Note\r\n1;first\r\n2;\r\n");
+    // Without it the login's own schema is the owner's.
+    r = export_as("clerk", {list_file("Orders\nNotes\n"), "--mode=0"});
+    EXPECT_EQ(r.err, "Table Orders not exists\n");
+    EXPECT_EQ(read_file(out.file("notes.csv")), "NoteID;Body\r\n7;by the clerk\r\n");
+}
