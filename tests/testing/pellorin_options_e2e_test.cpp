@@ -158,3 +158,23 @@ TEST_F(pellorin_options, as_dbo_lets_another_login_see_the_owners_tables) {
     EXPECT_EQ(r.err, "Table Orders not exists\n");
     EXPECT_EQ(read_file(out.file("notes.csv")), "NoteID;Body\r\n7;by the clerk\r\n");
 }
+
+TEST_F(pellorin_options, all_schemas_exports_the_demo_databases_sales_and_hr_tables) {
+    tdsemu::emu_options options;
+    options.seed_files.push_back(TABLOXA_SOURCE_DIR "/testing/demo/demo.sql");
+    start(options);
+    process_result r = export_as("sa", {"--all_schemas", "--n_delim=2"}, "DemoShop");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    // Code-unit order: upper-case owners' names before the lower-case schemas.
+    EXPECT_EQ(r.out,
+              "Converting database DemoShop(7 tables)\nConverting table Customers\nConverting table OrderLines\n"
+              "Converting table Orders\nConverting table Price History (2024)\nConverting table Products\n"
+              "Converting table hr.Employees\nConverting table sales.Regions\n");
+    EXPECT_EQ(read_file(out.file("sales_regions.csv")).substr(0, 16), "RegionCode,Name,");
+    EXPECT_TRUE(exists("hr_employees.csv"));
+    EXPECT_TRUE(exists("customers.csv"));
+    // Without it only the owner's tables.
+    r = export_as("sa", {"--mode=0"}, "DemoShop");
+    EXPECT_EQ(r.out.substr(0, 39), "Converting database DemoShop(5 tables)\n");
+    EXPECT_FALSE(exists("sales_regions.csv"));
+}
