@@ -3,6 +3,7 @@
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
+#include "common/csv_compress.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -67,10 +68,10 @@ bool exact_int32(const ole_variant& value, VARTYPE type, std::int32_t& out) {
 } // namespace
 
 csv_file::csv_file(const std::u16string& file_name, char delim,
-                   const std::vector<std::u16string>& field_names)
+                   const std::vector<std::u16string>& field_names, int compression)
     : udb_recordset(file_name), m_delim(delim) {
     TK_TRACE(2, "csv_file::ctor for writing with field names");
-    open(file_name);
+    open(file_name, compression);
     // Names are for people: the narrow encoding, with '?' for a character it lacks.
     std::string name;
     for (size_t i = 0; i < field_names.size(); ++i) {
@@ -82,17 +83,27 @@ csv_file::csv_file(const std::u16string& file_name, char delim,
     flush_line();
 }
 
-csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(file_name), m_delim(delim) {
+csv_file::csv_file(const std::u16string& file_name, char delim, int compression)
+    : udb_recordset(file_name), m_delim(delim) {
     TK_TRACE(2, "csv_file::ctor for writing without field names");
-    open(file_name);
+    open(file_name, compression);
 }
 
 csv_file::~csv_file() {
     cut_partial_record();
+    // Unfinished: what is written stays a valid beginning of the stream, as a plain file would.
+    if (m_compressor) {
+        try {
+            m_compressor->finish();
+        } catch (const tk_exception&) {
+            TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
+        }
+        m_compressor.reset();
+    }
     if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
 }
 
-void csv_file::open(const std::u16string& file_name) {
+void csv_file::open(const std::u16string& file_name, int compression) {
     m_line.reserve(4096);
     // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one.
     if (!tk_to_ansi(file_name, m_path)) {
@@ -104,16 +115,23 @@ void csv_file::open(const std::u16string& file_name) {
         TK_TRACE(3, "%s %s: %s", error_opening, m_path.c_str(), std::strerror(errno));
         throw tk_exception(error_opening, 1);
     }
+    if (compression != 0) m_compressor = std::make_unique<csv_compressor>(compression, m_fd);
 }
 
 void csv_file::close() {
     cut_partial_record();
+    if (m_compressor) {
+        std::unique_ptr<csv_compressor> compressor = std::move(m_compressor);
+        compressor->finish();
+    }
     int fd = m_fd;
     m_fd = -1;
     if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
 }
 
 void csv_file::discard() noexcept {
+    if (m_compressor) m_compressor->abandon();
+    m_compressor.reset();
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     if (!m_path.empty() && ::unlink(m_path.c_str()) != 0)
@@ -272,6 +290,12 @@ void csv_file::append_record(const udb_record& record) {
 
 // Writes the line built so far; a failed write cuts the file back to its last whole record.
 void csv_file::write_out() {
+    if (m_compressor) {
+        m_compressor->add(m_line);
+        m_spilled += static_cast<long long>(m_line.size());
+        m_line.clear();
+        return;
+    }
     const char* data = m_line.data();
     size_t left = m_line.size();
     while (left > 0) {
@@ -295,12 +319,18 @@ void csv_file::write_out() {
 // The pieces of a record whose value failed after its line began to go out are taken back.
 void csv_file::cut_partial_record() noexcept {
     if (m_spilled == 0 || m_fd < 0) return;
+    if (m_compressor) {
+        m_compressor->rollback();
+        m_spilled = 0;
+        return;
+    }
     if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
     m_spilled = 0;
 }
 
 void csv_file::flush_line() {
     write_out();
+    if (m_compressor) m_compressor->commit();
     m_written += m_spilled;
     m_spilled = 0;
 }

@@ -2,18 +2,24 @@
 
 #include "UDB/udb_recordset.hpp"
 
+#include <memory>
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The write-only recordset of the CSV destination: one file, one line per record. Values are
 // UTF-8, the header names are in the narrow encoding, every line ends in CR LF.
+class csv_compressor;
+
 class csv_file : public udb_recordset {
 public:
     // Both constructors create (or truncate) the file and raise "Error opening CSV file" when
-    // they cannot; this one also writes the header line.
-    csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names);
-    csv_file(const std::u16string& file_name, char delim);
+    // they cannot; this one also writes the header line. With a compression (1 gzip, 2 zstd) the
+    // file holds the compressed stream of exactly the bytes it would hold plain.
+    csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names,
+             int compression = 0);
+    csv_file(const std::u16string& file_name, char delim, int compression = 0);
     ~csv_file() override;
 
     // One line per record, written and flushed as a whole; a failed write raises. Each value is
@@ -29,7 +35,7 @@ protected:
     void write_csv_field(std::string_view text);
 
 private:
-    void open(const std::u16string& file_name);
+    void open(const std::u16string& file_name, int compression);
     void append_value(const udb_field& value);
     bool append_long_value(const udb_field& value, VARTYPE type);
     void put(std::string_view bytes);
@@ -48,4 +54,5 @@ private:
     long long m_written = 0;
     // Bytes of the current record already in the file: a long line goes out in pieces.
     long long m_spilled = 0;
+    std::unique_ptr<csv_compressor> m_compressor;
 };

@@ -174,20 +174,19 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         if (source->schema().empty()) return done(drelk_outcome::skipped);
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
-        if (folder.is_table_exist(base)) {
-            if (m_mode == 2) {
-                outcome.file = tk_to_utf8(folder.get_full_file_name(base));
-                return done(drelk_outcome::skipped);
-            }
-            if (m_mode == 1) folder.delete_tab(base);
+        // Mode 2 keeps a file of the kind this run writes; mode 1 replaces every kind.
+        if (m_mode == 2 && folder.is_table_exist(base, m_compression)) {
+            outcome.file = tk_to_utf8(folder.get_full_file_name(base, m_compression));
+            return done(drelk_outcome::skipped);
         }
-        std::u16string file = folder.get_full_file_name(base);
+        if (m_mode == 1 && folder.is_table_exist(base)) folder.delete_tab(base);
+        std::u16string file = folder.get_full_file_name(base, m_compression);
         tk_to_ansi(file, outcome.file);
         char delim = delimiter_char(m_delimiter);
         if (m_include_fnames)
-            writer = std::make_unique<csv_file>(file, delim, source->schema().field_names());
+            writer = std::make_unique<csv_file>(file, delim, source->schema().field_names(), m_compression);
         else
-            writer = std::make_unique<csv_file>(file, delim);
+            writer = std::make_unique<csv_file>(file, delim, m_compression);
         if (!acceptable) {
             TK_WTRACE(2, u"Store generated table name '%s'", base.c_str());
             validator.add_existing_name(base);

@@ -8,6 +8,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <zlib.h>
+#include <zstd.h>
 
 using test_support::process_result;
 using test_support::read_file;
@@ -60,6 +62,41 @@ protected:
     temp_dir out;
     std::unique_ptr<tdsemu::emu_server> server;
 };
+
+// The bytes a gzip or zstd file holds; "!" when it is not a whole valid stream.
+std::string gunzip(const std::string& packed) {
+    z_stream z{};
+    inflateInit2(&z, 15 + 16);
+    std::string out;
+    char buffer[65536];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    z.avail_in = static_cast<uInt>(packed.size());
+    int rc;
+    do {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - z.avail_out);
+    } while (rc == Z_OK);
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && z.avail_in == 0 ? out : "!";
+}
+
+std::string unzstd(const std::string& packed) {
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    std::string out;
+    char buffer[65536];
+    ZSTD_inBuffer in{packed.data(), packed.size(), 0};
+    size_t rc = 1;
+    while (in.pos < in.size) {
+        ZSTD_outBuffer o{buffer, sizeof buffer, 0};
+        rc = ZSTD_decompressStream(context, &o, &in);
+        if (ZSTD_isError(rc)) break;
+        out.append(buffer, o.pos);
+    }
+    ZSTD_freeDCtx(context);
+    return rc == 0 ? out : "!";
+}
 
 const nlohmann::json* entry(const nlohmann::json& report, const std::string& name) {
     for (const auto& table : report["tables"])
@@ -177,4 +214,41 @@ TEST_F(pellorin_options, all_schemas_exports_the_demo_databases_sales_and_hr_tab
     r = export_as("sa", {"--mode=0"}, "DemoShop");
     EXPECT_EQ(r.out.substr(0, 39), "Converting database DemoShop(5 tables)\n");
     EXPECT_FALSE(exists("sales_regions.csv"));
+}
+
+TEST_F(pellorin_options, compressed_files_hold_exactly_the_plain_bytes) {
+    tdsemu::emu_options options;
+    options.generated_tables.push_back({"E2E", "Many", 60000}); // several MB: many pieces
+    start(options);
+    std::string tables = list_file("AllTypes\nMany\nOrders\n");
+    ASSERT_EQ(export_as("sa", {tables, "--inc_fnames"}).status, 0);
+    std::string plain_types = read_file(out.file("alltypes.csv")), plain_many = read_file(out.file("many.csv"));
+    ASSERT_GT(plain_many.size(), 1000000u);
+
+    process_result r = export_as("sa", {tables, "--inc_fnames", "--compress=gz", "--mode=1"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(gunzip(read_file(out.file("alltypes.csv.gz"))), plain_types);
+    EXPECT_EQ(gunzip(read_file(out.file("many.csv.gz"))), plain_many);
+    // Mode 1 replaced the table's plain files.
+    EXPECT_FALSE(exists("many.csv"));
+
+    r = export_as("sa", {tables, "--inc_fnames", "--compress=zst", "--mode=2"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(unzstd(read_file(out.file("alltypes.csv.zst"))), plain_types);
+    EXPECT_EQ(unzstd(read_file(out.file("many.csv.zst"))), plain_many);
+    // Mode 2 skips only a file of the kind being written: the .gz files stay as they were.
+    EXPECT_TRUE(exists("many.csv.gz"));
+    write_file(out.file("orders.csv.zst"), "old");
+    r = export_as("sa", {tables, "--compress=zst", "--mode=2"});
+    EXPECT_EQ(read_file(out.file("orders.csv.zst")), "old");
+    EXPECT_EQ(r.out, "Converting database E2E(3 tables)\n");
+
+    // Mode 0 empties the folder of every kind.
+    write_file(out.file("keep.txt"), "keep");
+    r = export_as("sa", {list_file("Orders\n"), "--mode=0"});
+    EXPECT_FALSE(exists("many.csv.gz"));
+    EXPECT_FALSE(exists("many.csv.zst"));
+    EXPECT_FALSE(exists("alltypes.csv.gz"));
+    EXPECT_TRUE(exists("orders.csv"));
+    EXPECT_TRUE(exists("keep.txt"));
 }
