@@ -1,5 +1,6 @@
 #include "TK/error_handler.hpp"
 
+#include "TK/tk_console.hpp"
 #include "TK/tk_log.hpp"
 
 #include <cstdio>
@@ -63,20 +64,18 @@ void error_handler::handle(const tk_exception& e, bool run_ending) {
 
 void error_handler::report_failure(const std::string& text) {
     if (m_silent) return;
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    tk_console_write(stderr, text + "\n");
 }
 
 void error_handler::report_internal(const std::string& message) {
     // Shown even in silent mode.
-    std::fprintf(stdout, "Internal error: %s\n", message.c_str());
+    tk_console_write(stdout, "Internal error: " + message + "\n");
     std::fflush(stdout);
 }
 
 void error_handler::report(const std::string& report, int level, bool) {
     if (!m_silent) {
-        std::fprintf(stdout, "Error:\n%s\n", report.c_str());
-        std::fflush(stdout);
+        tk_console_write(stdout, "Error:\n" + report + "\n");
     }
     if (level >= 1) {
         TK_TRACE(1, "Got 1-level error");
@@ -86,6 +85,7 @@ void error_handler::report(const std::string& report, int level, bool) {
 }
 
 void error_handler::end_process(int status) {
+    tk_console_end_status();
     std::fflush(nullptr);
     std::exit(status);
 }

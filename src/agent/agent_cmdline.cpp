@@ -3,6 +3,7 @@
 
 #include "TK/error_handler.hpp"
 #include "TK/tk_cmdli.hpp"
+#include "TK/tk_console.hpp"
 #include "TK/tk_format.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -109,9 +110,9 @@ void agent_fatal(const std::string& text) {
     TK_TRACE(3, "%s", text.c_str());
     drelk_converter* converter = drelk_converter::instance();
     if (!converter || !converter->silent()) {
-        std::fputs(text.c_str(), stderr);
-        std::fputs("\n", stderr);
+        tk_console_write(stderr, text + "\n");
     }
+    tk_console_end_status();
     agent_report_end(255, text);
     std::fflush(nullptr);
     std::exit(-1);

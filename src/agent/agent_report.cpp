@@ -1,6 +1,7 @@
 #include "agent/agent_report.hpp"
 
 #include "TK/error_handler.hpp"
+#include "TK/tk_console.hpp"
 #include "TK/tk_format.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -191,8 +192,7 @@ bool agent_report_end(int status, const std::string& job_error) {
     std::string text = "Cannot write the run report " + tk_to_ansi_lossy(reported->report_file()) + ": " + reason;
     TK_TRACE(3, "%s", text.c_str());
     if (!reported->silent()) {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
+        tk_console_write(stderr, text + "\n");
     }
     return false;
 }

@@ -2,6 +2,7 @@
 #include "TK/error_handler.hpp"
 #include "TK/tk_log.hpp"
 #include "agent/agent_cmdline.hpp"
+#include "agent/agent_progress.hpp"
 #include "agent/agent_report.hpp"
 #include "common/drelk_converter.hpp"
 
@@ -19,7 +20,10 @@ int run(drelk_converter& converter, error_handler& handler, int argc, const char
         converter.set_console(true);
         converter.connect_mssql_server();
         converter.check_dest();
-        converter();
+        {
+            agent_progress progress(converter, !converter.silent());
+            converter();
+        }
         // A run that failed as a whole has been reported; a script must not see success.
         if (converter.run_failed()) return 255;
         // For schedulers: a table that failed or does not exist fails the run.

@@ -5,6 +5,7 @@
 #include "MSS/mss_table.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
+#include "TK/tk_console.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -76,7 +77,7 @@ void drelk_converter::check_dest() {
 
 void drelk_converter::report_run_failure(const std::string& text) {
     if (error_handler* handler = error_handler::instance()) handler->report_failure(text);
-    else if (!m_silent) std::fprintf(stderr, "%s\n", text.c_str());
+    else if (!m_silent) tk_console_write(stderr, text + "\n");
 }
 
 void drelk_converter::request_cancel() {
@@ -111,8 +112,8 @@ void drelk_converter::operator()() {
         tables_in_run = static_cast<int>(m_selection.size());
         TK_WTRACE(3, u"Converting database %s (%d tables)", m_source.c_str(), tables_in_run.load());
         if (m_console && !m_silent) {
-            std::printf("Converting database %s(%d tables)\n", shown(m_source).c_str(), tables_in_run.load());
-            std::fflush(stdout);
+            tk_console_write(stdout, "Converting database " + shown(m_source) + "(" +
+                                         std::to_string(tables_in_run.load()) + " tables)\n");
         }
         validator = std::make_unique<csv_validator>(m_dest);
         for (const auto& [name, text] : m_selection) {
@@ -165,8 +166,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         if (m_console && text.empty() && !db.is_table_exist(name)) {
             done(drelk_outcome::missing);
             if (!m_silent) {
-                std::fprintf(stderr, "Table %s not exists\n", shown(name).c_str());
-                std::fflush(stderr);
+                tk_console_write(stderr, "Table " + shown(name) + " not exists\n");
             }
             return;
         }
@@ -195,8 +195,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         records_in_table = source->records_count();
         TK_WTRACE(3, u"Converting table %s", name.c_str());
         if (m_console && !m_silent) {
-            std::printf("Converting table %s\n", shown(name).c_str());
-            std::fflush(stdout);
+            tk_console_write(stdout, "Converting table " + shown(name) + "\n");
         }
         if (!m_only_definitions && !convert_records(*source, *writer, name, outcome.error)) {
             writer->discard();

@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <cerrno>
+#include <cstdlib>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -96,6 +101,32 @@ std::string unzstd(const std::string& packed) {
     }
     ZSTD_freeDCtx(context);
     return rc == 0 ? out : "!";
+}
+
+// What a terminal shows after these bytes: its lines, the cursor's line last.
+std::vector<std::string> screen(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    size_t column = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        char c = bytes[i];
+        std::string& line = lines.back();
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else if (bytes.compare(i, 3, "\x1b[K") == 0) {
+            line.resize(std::min(line.size(), column));
+            i += 2;
+        } else {
+            if (column < line.size())
+                line[column] = c;
+            else
+                line += c;
+            ++column;
+        }
+    }
+    return lines;
 }
 
 const nlohmann::json* entry(const nlohmann::json& report, const std::string& name) {
@@ -251,4 +282,54 @@ TEST_F(pellorin_options, compressed_files_hold_exactly_the_plain_bytes) {
     EXPECT_FALSE(exists("alltypes.csv.gz"));
     EXPECT_TRUE(exists("orders.csv"));
     EXPECT_TRUE(exists("keep.txt"));
+}
+
+TEST_F(pellorin_options, progress_shows_on_a_terminal_only_and_leaves_no_stale_line) {
+    tdsemu::emu_options options;
+    options.generated_tables.push_back({"E2E", "Many", 100000});
+    start(options);
+    std::vector<std::string> args = {PELLORIN_PATH, host, "--user=sa", "--pswd=pw", "--src=E2E",
+                                     "--dest=" + out.path(), list_file("Many\nNoSuch\nOrders\n")};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::string env_home = home.path(), env_ini = home.file("odbc.ini");
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, &size);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("HOME", env_home.c_str(), 1);
+        setenv("ODBCSYSINI", env_home.c_str(), 1);
+        setenv("ODBCINI", env_ini.c_str(), 1);
+        setenv("LC_ALL", "C.UTF-8", 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break; // EIO once the child has closed the terminal
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(bytes.find("[1/3] Many: "), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(" rows/s"), std::string::npos);
+    EXPECT_EQ(screen(bytes), (std::vector<std::string>{"Converting database E2E(3 tables)",
+                                                       "Converting table Many", "Table NoSuch not exists",
+                                                       "Converting table Orders", ""}))
+        << bytes;
+
+    // Not a terminal: the same lines and not a byte of status.
+    process_result r = export_as("sa", {list_file("Many\nNoSuch\nOrders\n")});
+    EXPECT_EQ(r.out, "Converting database E2E(3 tables)\nConverting table Many\nConverting table Orders\n");
+    EXPECT_EQ(r.err, "Table NoSuch not exists\n");
 }
