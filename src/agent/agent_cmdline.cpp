@@ -32,6 +32,7 @@ enum option_id {
     opt_all_schemas = 15,
     opt_as_dbo = 16,
     opt_compress = 17,
+    opt_jobs = 18,
     opt_report = 19,
     opt_strict = 20,
 };
@@ -54,6 +55,7 @@ const tk_cmd_option agent_options[] = {
     {opt_all_schemas, "--all_schemas"},
     {opt_as_dbo, "--as_dbo"},
     {opt_compress, "--compress="},
+    {opt_jobs, "--jobs="},
     {opt_report, "--report="},
     {opt_strict, "--strict"},
     {0, ""},
@@ -69,6 +71,7 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
                             "   --help         display this help message and exit\n"
                             "   --host=...     MS SQL server IP address or network name\n"
                             "   --inc_fnames   include MS SQL field names into CSV files\n"
+                            "   --jobs=...     number of tables converted at a time (1 to 16)\n"
                             "   --logfile=...  path to the file where execution trace will be written\n"
                             "   --mode=...     how to process an existing CSV folder\n"
                             "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
@@ -206,6 +209,13 @@ bool parse_cmd_line(int argc, const char* const* argv) {
             if (!widen(value, wide) || wide.empty() || !drelk_converter::compression_from_text(wide, kind))
                 agent_fatal("Invalid compression (gz or zst)");
             converter.set_compression(kind);
+            break;
+        }
+        case opt_jobs: {
+            int jobs = std::atoi(value);
+            TK_TRACE(2, "\tgot jobs %d", jobs);
+            if (tk_format("%d", jobs) != value || jobs < 1 || jobs > 16) agent_fatal("Invalid number of jobs (1 to 16)");
+            converter.set_jobs(jobs);
             break;
         }
         case opt_report:

@@ -7,6 +7,7 @@
 #include "TK/tk_utils.hpp"
 #include "common/drelk_converter.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +109,9 @@ bool write_atomically(const std::string& path, const std::string& text, std::str
 std::string agent_report_text(const drelk_converter& converter, const std::string& started,
                               const std::string& ended, int status, const std::string& job_error) {
     std::vector<drelk_outcome> outcomes = converter.outcomes();
+    // Jobs end in any order; the report keeps the run's.
+    std::stable_sort(outcomes.begin(), outcomes.end(),
+                     [](const drelk_outcome& a, const drelk_outcome& b) { return a.name < b.name; });
     std::string out = "{\n";
     out += "  \"started\": " + quoted(started) + ",\n";
     out += "  \"ended\": " + quoted(ended) + ",\n";
@@ -126,6 +130,7 @@ std::string agent_report_text(const drelk_converter& converter, const std::strin
     out += std::string("    \"table_definitions_only\": ") + boolean(converter.only_definitions()) + ",\n";
     out += "    \"compress\": " + quoted(std::string(drelk_converter::compression_text(converter.compression()))) +
            ",\n";
+    out += "    \"jobs\": " + std::to_string(converter.jobs()) + ",\n";
     out += std::string("    \"strict\": ") + boolean(converter.strict()) + ",\n";
     out += std::string("    \"silent\": ") + boolean(converter.silent()) + ",\n";
     out += "    \"logfile\": " + quoted(converter.logfile()) + "\n";

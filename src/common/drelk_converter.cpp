@@ -117,6 +117,14 @@ bool drelk_converter::load_all(const udb_profile& profile) {
     if (!value.empty()) set_all_schemas(value != u"0");
     value = profile.get_value(udb_generic_settings, u"report");
     if (!value.empty()) m_report_file = value;
+    value = profile.get_value(udb_generic_settings, u"jobs");
+    if (!value.empty()) {
+        std::string digits = tk_to_ansi_lossy(value);
+        int jobs = std::atoi(digits.c_str());
+        if (std::to_string(jobs) != digits || jobs < 1 || jobs > 16)
+            throw tk_exception("Invalid number of jobs in the profile: " + digits, 1);
+        m_jobs = jobs;
+    }
     value = profile.get_value(udb_generic_settings, u"compress");
     if (!value.empty() && !compression_from_text(value, m_compression))
         throw tk_exception("Invalid compression in the profile: " + tk_to_ansi_lossy(value), 1);
@@ -130,6 +138,7 @@ void drelk_converter::store_all(udb_profile& profile) const {
     // Only what differs from the default, so that the wizard's profiles keep their keys.
     if (m_strict) profile.set_value(udb_generic_settings, u"strict", u"1");
     if (all_schemas()) profile.set_value(udb_generic_settings, u"all schemas", u"1");
+    if (m_jobs != 1) profile.set_value(udb_generic_settings, u"jobs", tk_utf8_to_wstring(std::to_string(m_jobs)));
     if (!m_report_file.empty()) profile.set_value(udb_generic_settings, u"report", m_report_file);
     if (m_compression != compress_none)
         profile.set_value(udb_generic_settings, u"compress", tk_utf8_to_wstring(compression_text(m_compression)));

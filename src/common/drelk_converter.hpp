@@ -13,6 +13,7 @@
 class csv_engine;
 class csv_file;
 class csv_validator;
+class drelk_entry_turns;
 class mss_database;
 class mss_engine;
 class mss_table;
@@ -117,6 +118,8 @@ public:
     void set_report_file(const std::u16string& path) { m_report_file = path; }
     bool all_schemas() const;
     void set_all_schemas(bool on);
+    int jobs() const { return m_jobs; }
+    void set_jobs(int jobs) { m_jobs = jobs; }
     int compression() const { return m_compression; }
     void set_compression(int kind) { m_compression = kind; }
     // "gz", "zst" or "" for none; false for any other text.
@@ -141,6 +144,7 @@ protected:
     bool m_strict = false;
     std::u16string m_report_file;
     int m_compression = compress_none;
+    int m_jobs = 1;
 
 private:
     void add_outcome(drelk_outcome outcome);
@@ -148,9 +152,13 @@ private:
     mutable std::mutex m_outcomes_lock;
     std::vector<drelk_outcome> m_outcomes;
 
+    // Entries taken in turn by several jobs, each on a database (connection) of its own.
+    void run_jobs(std::unique_ptr<mss_database> first, csv_engine& folder, csv_validator& validator);
+    // One entry; with turns, it names its file in the run's order.
     void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
-                       const std::u16string& name, const std::u16string& text);
+                       const std::u16string& name, const std::u16string& text,
+                       drelk_entry_turns* turns = nullptr, size_t turn = 0);
     // False when the run was cancelled before the last record.
     bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name,
-                         std::string& first_error);
+                         std::string& first_error, int& records, bool single);
 };

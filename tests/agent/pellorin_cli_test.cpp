@@ -55,7 +55,9 @@ TEST(pellorin_usage, text_lines_are_exact) {
               std::string::npos);
     EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n   --report=...   "), std::string::npos);
     EXPECT_NE(text.find("   --src=...      MS SQL database name\n   --strict       "), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
+    EXPECT_NE(text.find("   --inc_fnames   include MS SQL field names into CSV files\n   --jobs=...     "),
+              std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 34);
 }
 
 TEST(pellorin_usage, options_before_help_have_acted) {
@@ -86,6 +88,9 @@ TEST(pellorin_checks, invalid_values_give_their_messages_and_silent_hides_them) 
         {{"--dest=/tmp/out"}, "You should enter MS SQL database name"},
         {{"--compress=zip"}, "Invalid compression (gz or zst)"},
         {{"--compress="}, "Invalid compression (gz or zst)"},
+        {{"--jobs=0"}, "Invalid number of jobs (1 to 16)"},
+        {{"--jobs=17"}, "Invalid number of jobs (1 to 16)"},
+        {{"--jobs=02"}, "Invalid number of jobs (1 to 16)"},
     };
     for (const check& c : checks) {
         process_result r = pellorin(c.args);

@@ -5,6 +5,8 @@
 #include "tdsemu/emu_server.hpp"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <cerrno>
@@ -332,4 +334,73 @@ TEST_F(pellorin_options, progress_shows_on_a_terminal_only_and_leaves_no_stale_l
     process_result r = export_as("sa", {list_file("Many\nNoSuch\nOrders\n")});
     EXPECT_EQ(r.out, "Converting database E2E(3 tables)\nConverting table Many\nConverting table Orders\n");
     EXPECT_EQ(r.err, "Table NoSuch not exists\n");
+}
+
+namespace {
+// Every file of a folder, by name.
+std::map<std::string, std::string> folder_files(const std::string& path) {
+    std::map<std::string, std::string> files;
+    process_result list = test_support::run_process({"/bin/ls", "-A", path});
+    size_t from = 0;
+    for (size_t at; (at = list.out.find('\n', from)) != std::string::npos; from = at + 1) {
+        std::string name = list.out.substr(from, at - from);
+        files[name] = read_file(path + "/" + name);
+    }
+    return files;
+}
+} // namespace
+
+TEST_F(pellorin_options, jobs_give_the_files_of_one_job) {
+    tdsemu::emu_options options;
+    options.seed_text = "USE E2E;\n";
+    for (int i = 0; i < 200; ++i) {
+        std::string name = "T" + std::to_string(1000 + i);
+        options.seed_text += "CREATE TABLE dbo." + name + " (id int NOT NULL, label nvarchar(20) NULL);\n"
+                             "INSERT INTO dbo." + name + " VALUES (1, N'" + name + "'), (" + std::to_string(i) +
+                             ", N'x;y');\n";
+    }
+    // Two names that give the same file name: which one gets the generated name is the run's order.
+    options.seed_text += "CREATE TABLE dbo.[Odd Name] (a int NULL);\nINSERT INTO dbo.[Odd Name] VALUES (1);\n"
+                         "CREATE TABLE dbo.[Odd.Name] (b int NULL);\nINSERT INTO dbo.[Odd.Name] VALUES (2);\n";
+    start(options);
+    temp_dir one;
+    process_result single =
+        pellorin({host, "--user=sa", "--pswd=pw", "--src=E2E", "--dest=" + one.path(), "--inc_fnames"});
+    ASSERT_EQ(single.status, 0) << single.out;
+    process_result r = export_as("sa", {"--inc_fnames", "--jobs=3", "--report=" + home.file("run.json")});
+    EXPECT_EQ(r.status, 0);
+    std::map<std::string, std::string> expected = folder_files(one.path());
+    EXPECT_EQ(expected.size(), 200u + 2 + 2); // and AllTypes and Orders; Secret fails
+    EXPECT_TRUE(folder_files(out.path()) == expected);
+    // Every line whole and once; the failed table named in its error.
+    std::vector<std::string> lines, single_lines;
+    for (auto [text, into] : {std::pair{&r.out, &lines}, std::pair{&single.out, &single_lines}}) {
+        size_t from = 0;
+        for (size_t at; (at = text->find('\n', from)) != std::string::npos; from = at + 1)
+            into->push_back(text->substr(from, at - from));
+        std::sort(into->begin(), into->end());
+    }
+    EXPECT_EQ(lines, single_lines);
+    EXPECT_NE(r.out.find("\nSecret: The SELECT permission was denied on the object 'Secret'"), std::string::npos);
+    nlohmann::json report = this->report();
+    EXPECT_EQ(report["options"]["jobs"], 3);
+    EXPECT_EQ(report["totals"]["converted"], 204);
+    EXPECT_EQ(report["totals"]["failed"], 1);
+    EXPECT_EQ(report["tables"][0]["name"], "AllTypes");
+
+    // With a table list and a profile's queries.
+    std::string profile = home.file("jobs.kzt");
+    write_file(profile, "[MS SQL Server settings]\r\nserver=127.0.0.1," + std::to_string(server->port()) +
+                            "\r\nlogin=sa\r\npassword=pw\r\n[Generic settings]\r\njobs=2\r\n[Selected Tables]\r\nQ1=SELECT id FROM dbo.T1005\r\n"
+                        "Q2=SELECT label FROM dbo.T1006\r\n");
+    temp_dir listed;
+    r = pellorin({"--profile=" + profile, "--src=E2E", "--dest=" + listed.path(),
+                  list_file("T1001\nNoSuch\nT1002\n"), "--jobs=3"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "Table NoSuch not exists\n");
+    std::map<std::string, std::string> files = folder_files(listed.path());
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_EQ(files["q1.csv"], "id\r\n1\r\n5\r\n");
+    EXPECT_EQ(files["q2.csv"], "label\r\nT1006\r\n\"x;y\"\r\n");
+    EXPECT_EQ(files["t1001.csv"], expected["t1001.csv"]);
 }
