@@ -193,6 +193,7 @@ void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& 
     drelk_entry_turns turns(entries.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> ended{false};
     std::mutex failure_lock;
     std::string failure;
     auto job = [&](mss_database& db) {
@@ -205,6 +206,11 @@ void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& 
             }
             try {
                 convert_entry(db, folder, validator, entries[at]->first, entries[at]->second, &turns, at);
+            } catch (const tk_final_exception&) {
+                // The wizard's handler ended the run: every job stops, quietly.
+                turns.pass(at);
+                ended = true;
+                failed = true;
             } catch (const std::exception& e) {
                 // Outside the toolkit's family (out of memory): every job stops, the run fails.
                 turns.pass(at);
@@ -218,6 +224,7 @@ void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& 
     for (size_t i = 1; i < count; ++i) threads.emplace_back(job, std::ref(*databases[i]));
     job(*databases[0]);
     for (std::thread& thread : threads) thread.join();
+    if (ended) throw tk_final_exception();
     if (failed) throw std::runtime_error(failure);
 }
 
