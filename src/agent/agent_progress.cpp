@@ -72,12 +72,15 @@ void agent_progress::run() {
         std::u16string current = m_converter.current_table();
         int done_tables = m_converter.tables_done;
         clock::time_point now = clock::now();
-        if (current != table || done_tables != tables_done) {
+        // Several jobs: the records of every table started so far, at the run's pace.
+        const int jobs = m_converter.jobs();
+        if (jobs > 1) current = tk_utf8_to_wstring(std::to_string(jobs) + " jobs");
+        if (jobs <= 1 && (current != table || done_tables != tables_done)) {
             table = current;
             tables_done = done_tables;
             table_start = now;
         }
-        if (tables == 0 || current.empty()) continue;
+        if (tables == 0 || m_converter.current_table().empty()) continue;
         tk_console_status(format(current, m_converter.records_converted, m_converter.records_in_table, done_tables,
                                  tables, std::chrono::duration<double>(now - table_start).count(),
                                  std::chrono::duration<double>(now - run_start).count(), terminal_width()));
