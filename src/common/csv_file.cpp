@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <span>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -80,7 +81,7 @@ csv_file::csv_file(const std::u16string& file_name, char delim,
         write_csv_field(name);
     }
     m_line += "\r\n";
-    flush_line();
+    end_record();
 }
 
 csv_file::csv_file(const std::u16string& file_name, char delim, int compression)
@@ -90,13 +91,18 @@ csv_file::csv_file(const std::u16string& file_name, char delim, int compression)
 }
 
 csv_file::~csv_file() {
+    try {
+        flush();
+    } catch (const tk_exception&) {
+        TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
+    }
     cut_partial_record();
     // Unfinished: what is written stays a valid beginning of the stream, as a plain file would.
     if (m_compressor) {
         try {
             m_compressor->finish();
         } catch (const tk_exception&) {
-            TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
+            TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
         }
         m_compressor.reset();
     }
@@ -104,7 +110,7 @@ csv_file::~csv_file() {
 }
 
 void csv_file::open(const std::u16string& file_name, int compression) {
-    m_line.reserve(4096);
+    m_line.reserve(2 * batch_bytes);
     // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one.
     if (!tk_to_ansi(file_name, m_path)) {
         TK_WTRACE(3, u"Cannot convert the file name %s", file_name.c_str());
@@ -119,6 +125,7 @@ void csv_file::open(const std::u16string& file_name, int compression) {
 }
 
 void csv_file::close() {
+    flush();
     cut_partial_record();
     if (m_compressor) {
         std::unique_ptr<csv_compressor> compressor = std::move(m_compressor);
@@ -132,6 +139,8 @@ void csv_file::close() {
 void csv_file::discard() noexcept {
     if (m_compressor) m_compressor->abandon();
     m_compressor.reset();
+    m_line.clear();
+    m_complete = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     if (!m_path.empty() && ::unlink(m_path.c_str()) != 0)
@@ -198,7 +207,7 @@ void csv_file::put(std::string_view bytes) {
         size_t room = line_spill - std::min(line_spill, m_line.size());
         m_line.append(bytes.substr(0, room));
         bytes.remove_prefix(room);
-        write_out();
+        write_out(m_line.size());
     }
     m_line.append(bytes);
 }
@@ -277,27 +286,59 @@ void csv_file::append_value(const udb_field& value) {
 void csv_file::append_record(const udb_record& record) {
     TK_TRACE(1, "csv_file::append_record");
     if (m_fd < 0) throw tk_exception(error_opening, 1);
-    // A value that fails leaves nothing of its record in the file.
-    m_line.clear();
+    if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+    // A value that fails leaves nothing of its record, in the file or gathered.
     cut_partial_record();
+    m_line.resize(m_complete);
     for (size_t i = 0; i < record.size(); ++i) {
         if (i != 0) m_line += m_delim;
         append_value(record[i]);
     }
     m_line += "\r\n";
-    flush_line();
+    end_record();
 }
 
-// Writes the line built so far; a failed write cuts the file back to its last whole record.
-void csv_file::write_out() {
+void csv_file::end_record() {
+    m_complete = m_line.size();
+    // A record whose first part went out early is finished in the file at once.
+    if (m_complete >= batch_bytes || m_spilled > 0) write_out(m_complete);
+    m_written += m_spilled;
+    m_spilled = 0;
+}
+
+void csv_file::flush() {
+    if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+    if (m_fd >= 0 && m_complete > 0) write_out(m_complete);
+}
+
+void csv_file::flush_before_wait(void* file) noexcept {
+    auto* self = static_cast<csv_file*>(file);
+    if (self->m_failure) return;
+    try {
+        self->flush();
+    } catch (...) {
+        self->m_failure = std::current_exception();
+    }
+}
+
+// Writes the first `size` bytes gathered: whole records, then perhaps the first part of a record
+// too long to gather (it is counted as spilled). A failed write cuts the file back to its last
+// whole record.
+void csv_file::write_out(size_t size) {
     if (m_compressor) {
-        m_compressor->add(m_line);
-        m_spilled += static_cast<long long>(m_line.size());
-        m_line.clear();
+        // Whole records are committed; the first part of a long record waits for its end.
+        std::string_view bytes(m_line.data(), size);
+        m_compressor->add(bytes.substr(0, m_complete));
+        m_compressor->commit();
+        m_compressor->add(bytes.substr(m_complete));
+        m_written += static_cast<long long>(m_complete);
+        m_spilled += static_cast<long long>(size - m_complete);
+        m_line.erase(0, size);
+        m_complete = 0;
         return;
     }
     const char* data = m_line.data();
-    size_t left = m_line.size();
+    size_t left = size;
     while (left > 0) {
         ssize_t n = ::write(m_fd, data, left);
         if (n < 0 && errno == EINTR) continue;
@@ -307,13 +348,16 @@ void csv_file::write_out() {
             if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
             m_spilled = 0;
             m_line.clear();
+            m_complete = 0;
             throw tk_exception_ex(error_writing, error);
         }
         data += n;
         left -= static_cast<size_t>(n);
     }
-    m_spilled += static_cast<long long>(m_line.size());
-    m_line.clear();
+    m_written += static_cast<long long>(m_complete);
+    m_spilled += static_cast<long long>(size - m_complete);
+    m_line.erase(0, size);
+    m_complete = 0;
 }
 
 // The pieces of a record whose value failed after its line began to go out are taken back.
@@ -328,9 +372,3 @@ void csv_file::cut_partial_record() noexcept {
     m_spilled = 0;
 }
 
-void csv_file::flush_line() {
-    write_out();
-    if (m_compressor) m_compressor->commit();
-    m_written += m_spilled;
-    m_spilled = 0;
-}

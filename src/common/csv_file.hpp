@@ -2,8 +2,8 @@
 
 #include "UDB/udb_recordset.hpp"
 
+#include <exception>
 #include <memory>
-
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +22,17 @@ public:
     csv_file(const std::u16string& file_name, char delim, int compression = 0);
     ~csv_file() override;
 
-    // One line per record, written and flushed as a whole; a failed write raises. Each value is
-    // written from its own text form (ole_variant's), without the wide copy to_wstring makes.
+    // Records are gathered and written whole, at least batch_bytes at a time, so that the file
+    // always ends after a whole record; a failed write raises. Each value is written from its
+    // own text form (ole_variant's), without the wide copy to_wstring makes.
+    static constexpr size_t batch_bytes = 64 * 1024;
     void append_record(const udb_record& record) override;
-    // Closes the file and reports a failure to do so; the destructor closes silently.
+    // Writes the records gathered so far.
+    void flush();
+    // The same before the reader waits for the server: a failure is raised by the next call.
+    static void flush_before_wait(void* file) noexcept;
+    // Writes what is gathered, closes the file and reports a failure to do either; the
+    // destructor does the same silently.
     void close();
     // Closes and removes an incomplete file (a cancelled run), so no half table stays behind.
     void discard() noexcept;
@@ -40,19 +47,25 @@ private:
     bool append_long_value(const udb_field& value, VARTYPE type);
     void put(std::string_view bytes);
     void put_piece(std::string_view text, bool quoted);
-    void write_out();
+    void write_out(size_t size);
     void cut_partial_record() noexcept;
-    void flush_line();
+    void end_record();
 
     char m_delim;
     int m_fd = -1;
     std::string m_path;
-    // The line being built and one value's text; both keep their room from record to record.
+    // Whole records not yet written, then the one being built, and one value's text; both keep
+    // their room from record to record.
     std::string m_line;
+    // Where the record being built begins in m_line.
+    size_t m_complete = 0;
+    // A write that failed while nobody could be told.
+    std::exception_ptr m_failure;
     std::string m_text;
     // Bytes of complete lines in the file, where a failed write is cut back to.
     long long m_written = 0;
     // Bytes of the current record already in the file: a long line goes out in pieces.
     long long m_spilled = 0;
+    // Compresses on a thread of its own what would be written plain.
     std::unique_ptr<csv_compressor> m_compressor;
 };

@@ -5,6 +5,7 @@
 #include "MSS/mss_table.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
+#include "TK/tk_before_wait.hpp"
 #include "TK/tk_console.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
@@ -272,7 +273,10 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             }
             return;
         }
-        source = text.empty() ? db.get_table(name, 1) : db.get_table(name, text, 1);
+        // Keys, indexes and column details only ever reach the trace: read them only for one
+        // that shows them, each a request to the server per table.
+        const int mode = tk_log::wants(2) ? 1 : 1 | 96 | mss_table::skip_column_details;
+        source = text.empty() ? db.get_table(name, mode) : db.get_table(name, text, mode);
         if (source->schema().empty()) return done(drelk_outcome::skipped);
         if (turns) turns->wait(turn);
         bool acceptable = validator.is_acceptable(name);
@@ -333,6 +337,8 @@ bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const
         else
             ++records_converted;
     };
+    // Records gathered for the file go out whenever the rows have to be waited for.
+    tk_before_wait flushing(&csv_file::flush_before_wait, &writer);
     source.reset();
     while (!source.is_eof()) {
         if (m_cancel) return false;
