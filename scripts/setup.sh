@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev
     libicu-dev unixodbc unixodbc-dev tdsodbc freetds-bin libsqliteodbc libsqlite3-dev sqlite3
+    zlib1g-dev libzstd-dev nlohmann-json3-dev
     locales util-linux
 )
 if [ "${TABLOXA_NO_WIZARD:-0}" != 1 ]; then

@@ -35,19 +35,33 @@ mss_database::mss_database(const std::u16string& name, ole_com_ptr<IDBInitialize
 
 mss_database::~mss_database() = default;
 
+namespace {
+std::u16string bracketed(const std::u16string& schema, const std::u16string& table) {
+    return u"[" + mss_escape_bracketed(schema) + u"].[" + mss_escape_bracketed(table) + u"]";
+}
+} // namespace
+
 void mss_database::init_tables(const std::u16string& owner) {
     TK_WTRACE(2, u"mss_database::init_tables(%s)", owner.c_str());
-    auto read = [this](odb_recordset& rows) {
+    const bool all_schemas = mss_engine::get().all_schemas();
+    auto read = [&](odb_recordset& rows) {
         for (rows.reset(); !rows.is_eof(); rows.next()) {
             const udb_record& row = *rows.get_item();
             std::u16string table = mss_column_text(row, odb_tables_name);
             std::u16string table_owner = mss_column_text(row, odb_tables_schema);
             TK_WTRACE(2, u"Got table: (name=%s, owner=%s)", table.c_str(), table_owner.c_str());
-            add_table(table);
+            if (!all_schemas || tk_equal_nocase(table_owner, owner)) {
+                add_table(table);
+                continue;
+            }
+            std::u16string name = table_owner + u"." + table;
+            m_other_schemas[name] = bracketed(table_owner, table);
+            add_table(std::move(name));
         }
     };
     {
-        odb_tl_meta_data tables(session(), owner);
+        // No restriction on the schema lists every schema's tables.
+        odb_tl_meta_data tables(session(), all_schemas ? std::u16string() : owner);
         read(tables);
     }
     if (m_tables.empty()) {
@@ -63,14 +77,21 @@ void mss_database::init_tables(const std::u16string& owner) {
 void mss_database::init_columns(const std::u16string& owner) {
     TK_WTRACE(2, u"mss_database::init_columns(%s)", owner.c_str());
     if (!m_columns.empty()) return;
-    std::unique_ptr<odb_recordset> rows = query(
-        u"select table_name, column_name, data_type from INFORMATION_SCHEMA.COLUMNS where table_schema='" +
-        mss_escape_literal(owner) + u"' and " + system_tables);
+    const bool all_schemas = mss_engine::get().all_schemas();
+    std::unique_ptr<odb_recordset> rows =
+        all_schemas ? query(u"select table_name, column_name, data_type, table_schema from "
+                            u"INFORMATION_SCHEMA.COLUMNS where " +
+                            std::u16string(system_tables))
+                    : query(u"select table_name, column_name, data_type from INFORMATION_SCHEMA.COLUMNS where "
+                            u"table_schema='" +
+                            mss_escape_literal(owner) + u"' and " + system_tables);
     for (rows->reset(); !rows->is_eof(); rows->next()) {
         const udb_record& row = *rows->get_item();
         std::u16string table = mss_column_text(row, 0), column = mss_column_text(row, 1),
                        type = mss_column_text(row, 2);
-        m_columns[mss_engine::get().get_safe_tname(table)][column] = type;
+        std::u16string key = all_schemas ? bracketed(mss_column_text(row, 3), table)
+                                         : mss_engine::get().get_safe_tname(table);
+        m_columns[key][column] = type;
         TK_WTRACE(2, u"Database column (table, column, type): %s, %s, %s", table.c_str(), column.c_str(),
                   type.c_str());
     }
@@ -107,6 +128,19 @@ void mss_database::correct_dates(mss_table& table) const {
     }
 }
 
+std::u16string mss_database::qualified_name(const std::u16string& name) const {
+    // A table of the owner's schema comes first: its name may hold a dot too.
+    if (!m_other_schemas.empty()) {
+        bool owners = false;
+        for (const std::u16string& table : tables())
+            if (same_name(table, name) && !m_other_schemas.contains(table)) owners = true;
+        if (!owners)
+            for (const auto& [other, qualified] : m_other_schemas)
+                if (same_name(other, name)) return qualified;
+    }
+    return mss_engine::get().get_safe_tname(name);
+}
+
 void mss_database::init_table_columns(const std::u16string& name) {
     std::u16string table, owner;
     if (!mss_split_tab_name(name, table, owner)) return;
@@ -129,7 +163,7 @@ void mss_database::init_table_columns(const std::u16string& name) {
 
 std::unique_ptr<mss_table> mss_database::get_table(const std::u16string& name, int mode) {
     TK_WTRACE(1, u"mss_database::get_table(%s)", name.c_str());
-    auto table = std::make_unique<mss_table>(mss_engine::get().get_safe_tname(name), session(), mode,
+    auto table = std::make_unique<mss_table>(qualified_name(name), session(), mode,
                                              relationships(), m_server_version);
     if (!m_columns.contains(table->name())) init_table_columns(table->name());
     correct_dates(*table);

@@ -29,8 +29,14 @@ private:
     void init_table_columns(const std::u16string& name);
     void correct_dates(mss_table& table) const;
 
+    // The owner-qualified name to open for a table name: other schemas' tables are named
+    // schema.table when every schema is read.
+    std::u16string qualified_name(const std::u16string& name) const;
+
     std::u16string m_owner;
     int m_server_version;
+    // schema.table -> "[schema].[table]", for the tables of schemas other than the owner's.
+    std::map<std::u16string, std::u16string> m_other_schemas;
     // Owner-qualified table name -> column name -> SQL data type.
     std::map<std::u16string, std::map<std::u16string, std::u16string>> m_columns;
 };

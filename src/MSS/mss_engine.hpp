@@ -40,6 +40,9 @@ public:
     // Seconds each connection attempt may take; 0: no limit.
     void set_login_timeout(long seconds) noexcept { m_initializer.set_login_timeout(seconds); }
     long login_timeout() const noexcept { return m_initializer.login_timeout(); }
+    // Every schema's tables, not only the owner's; the others named schema.table.
+    void set_all_schemas(bool on) { m_b_all_schemas = on; }
+    bool all_schemas() const noexcept { return m_b_all_schemas; }
 
     // The caller owns the database.
     std::unique_ptr<mss_database> open_db(const std::u16string& name, int mode);
@@ -72,6 +75,7 @@ private:
     bool m_b_connected = false;
     bool m_b_fast_load = false;
     bool m_b_as_dbo = false;
+    bool m_b_all_schemas = false;
     bool m_b_com_owner = false;
     odb_initializer m_initializer;
 };

@@ -1,5 +1,6 @@
 #include "TK/error_handler.hpp"
 
+#include "TK/tk_console.hpp"
 #include "TK/tk_log.hpp"
 
 #include <cstdio>
@@ -25,6 +26,11 @@ std::string error_handler::context() const {
     return m_context;
 }
 
+std::string error_handler::last_error() const {
+    std::lock_guard<std::mutex> guard(m_context_lock);
+    return m_last_error;
+}
+
 std::string error_handler::build_report(const tk_exception& e) const {
     std::string out = context();
     if (!out.empty()) out += ": ";
@@ -36,6 +42,10 @@ std::string error_handler::build_report(const tk_exception& e) const {
 void error_handler::handle(const tk_exception& e, bool run_ending) {
     TK_TRACE(2, "error_handler::handle");
     if (e.level() >= 2) {
+        {
+            std::lock_guard<std::mutex> guard(m_context_lock);
+            m_last_error = "Internal error: " + e.message();
+        }
         TK_TRACE(3, "Internal error:\n%s", e.message().c_str());
         report_internal(e.message());
         end_process(-1);
@@ -46,25 +56,27 @@ void error_handler::handle(const tk_exception& e, bool run_ending) {
     // A carriage return would send the rest of the line back over its start on a terminal.
     for (char& c : text)
         if (c == '\n' || c == '\r') c = ' ';
+    {
+        std::lock_guard<std::mutex> guard(m_context_lock);
+        m_last_error = text;
+    }
     report(text, e.level(), run_ending);
 }
 
 void error_handler::report_failure(const std::string& text) {
     if (m_silent) return;
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    tk_console_write(stderr, text + "\n");
 }
 
 void error_handler::report_internal(const std::string& message) {
     // Shown even in silent mode.
-    std::fprintf(stdout, "Internal error: %s\n", message.c_str());
+    tk_console_write(stdout, "Internal error: " + message + "\n");
     std::fflush(stdout);
 }
 
 void error_handler::report(const std::string& report, int level, bool) {
     if (!m_silent) {
-        std::fprintf(stdout, "Error:\n%s\n", report.c_str());
-        std::fflush(stdout);
+        tk_console_write(stdout, "Error:\n" + report + "\n");
     }
     if (level >= 1) {
         TK_TRACE(1, "Got 1-level error");
@@ -74,6 +86,7 @@ void error_handler::report(const std::string& report, int level, bool) {
 }
 
 void error_handler::end_process(int status) {
+    tk_console_end_status();
     std::fflush(nullptr);
     std::exit(status);
 }

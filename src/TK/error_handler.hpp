@@ -22,6 +22,8 @@ public:
 
     void set_context(const std::string& context);
     std::string context() const;
+    // The text of the last error handled, as reported ("context: message"), for a run report.
+    std::string last_error() const;
     void set_silent(bool silent) { m_silent = silent; }
     bool silent() const { return m_silent; }
 
@@ -38,5 +40,6 @@ protected:
 private:
     mutable std::mutex m_context_lock;
     std::string m_context;
+    std::string m_last_error;
     tk_error_converter m_messages;
 };

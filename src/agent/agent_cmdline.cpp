@@ -1,7 +1,9 @@
 #include "agent/agent_cmdline.hpp"
+#include "agent/agent_report.hpp"
 
 #include "TK/error_handler.hpp"
 #include "TK/tk_cmdli.hpp"
+#include "TK/tk_console.hpp"
 #include "TK/tk_format.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -27,7 +29,13 @@ enum option_id {
     opt_tab_def = 12,
     opt_tab_file = 13,
     opt_user = 14,
-    opt_version = 15,
+    opt_all_schemas = 15,
+    opt_as_dbo = 16,
+    opt_compress = 17,
+    opt_jobs = 18,
+    opt_report = 19,
+    opt_strict = 20,
+    opt_version = 21,
 };
 
 const tk_cmd_option agent_options[] = {
@@ -45,6 +53,12 @@ const tk_cmd_option agent_options[] = {
     {opt_tab_def, "--tab_def"},
     {opt_tab_file, "--tab_file="},
     {opt_user, "--user="},
+    {opt_all_schemas, "--all_schemas"},
+    {opt_as_dbo, "--as_dbo"},
+    {opt_compress, "--compress="},
+    {opt_jobs, "--jobs="},
+    {opt_report, "--report="},
+    {opt_strict, "--strict"},
     {opt_version, "--version"},
     {0, ""},
 };
@@ -52,10 +66,14 @@ const tk_cmd_option agent_options[] = {
 const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a folder of CSV files\n"
                             "Usage: PELLORIN.EXE OPTIONS\n"
                             "\n"
+                            "   --all_schemas  convert the tables of every schema (as schema.table)\n"
+                            "   --as_dbo       connect as the database owner\n"
+                            "   --compress=... compress the CSV files (gz or zst)\n"
                             "   --dest=...     path to the folder where CSV files will be stored\n"
                             "   --help         display this help message and exit\n"
                             "   --host=...     MS SQL server IP address or network name\n"
                             "   --inc_fnames   include MS SQL field names into CSV files\n"
+                            "   --jobs=...     number of tables converted at a time (1 to 16)\n"
                             "   --logfile=...  path to the file where execution trace will be written\n"
                             "   --mode=...     how to process an existing CSV folder\n"
                             "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
@@ -64,8 +82,10 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
                             "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
                             "   --profile=...  path to the file to load conversion settings from\n"
                             "   --pswd=...     MS SQL user password\n"
+                            "   --report=...   path to the file where a JSON run report will be written\n"
                             "   --silent       disable program output\n"
                             "   --src=...      MS SQL database name\n"
+                            "   --strict       exit status 1 when a table failed or does not exist\n"
                             "   --tab_def      convert table definitions only\n"
                             "   --tab_file=... file containing the list of tables to convert\n"
                             "                  (one table name per line)\n"
@@ -96,9 +116,10 @@ void agent_fatal(const std::string& text) {
     TK_TRACE(3, "%s", text.c_str());
     drelk_converter* converter = drelk_converter::instance();
     if (!converter || !converter->silent()) {
-        std::fputs(text.c_str(), stderr);
-        std::fputs("\n", stderr);
+        tk_console_write(stderr, text + "\n");
     }
+    tk_console_end_status();
+    agent_report_end(255, text);
     std::fflush(nullptr);
     std::exit(-1);
 }
@@ -185,6 +206,37 @@ bool parse_cmd_line(int argc, const char* const* argv) {
         case opt_tab_def:
             TK_TRACE(2, "\tconvert table definitions only");
             converter.set_only_definitions(true);
+            break;
+        case opt_all_schemas:
+            TK_TRACE(1, "parse_cmd_line - all schemas");
+            converter.set_all_schemas(true);
+            break;
+        case opt_as_dbo:
+            TK_TRACE(1, "parse_cmd_line - connect as DBO");
+            converter.set_as_dbo(true);
+            break;
+        case opt_compress: {
+            int kind = compress_none;
+            TK_TRACE(2, "\tgot compress %s", value);
+            if (!widen(value, wide) || wide.empty() || !drelk_converter::compression_from_text(wide, kind))
+                agent_fatal("Invalid compression (gz or zst)");
+            converter.set_compression(kind);
+            break;
+        }
+        case opt_jobs: {
+            int jobs = std::atoi(value);
+            TK_TRACE(2, "\tgot jobs %d", jobs);
+            if (tk_format("%d", jobs) != value || jobs < 1 || jobs > 16) agent_fatal("Invalid number of jobs (1 to 16)");
+            converter.set_jobs(jobs);
+            break;
+        }
+        case opt_report:
+            TK_TRACE(1, "parse_cmd_line - got report %s", value);
+            if (widen(value, wide)) converter.set_report_file(wide);
+            break;
+        case opt_strict:
+            TK_TRACE(1, "parse_cmd_line - strict status");
+            converter.set_strict(true);
             break;
         case opt_tab_file:
             TK_TRACE(2, "\tparse_cmd_line - got tab_file %s", value);

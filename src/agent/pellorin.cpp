@@ -2,18 +2,16 @@
 #include "TK/error_handler.hpp"
 #include "TK/tk_log.hpp"
 #include "agent/agent_cmdline.hpp"
+#include "agent/agent_progress.hpp"
+#include "agent/agent_report.hpp"
 #include "common/drelk_converter.hpp"
 
 #include <clocale>
 #include <cstdio>
 #include <exception>
 
-int pellorin_main(int argc, const char* const* argv) {
-    std::setlocale(LC_CTYPE, "");
-    odbc_install_provider();
-    tk_log log(nullptr, false, 3, false);
-    error_handler handler;
-    drelk_converter converter;
+namespace {
+int run(drelk_converter& converter, error_handler& handler, int argc, const char* const* argv) {
     try {
         if (argc < 2 || !parse_cmd_line(argc, argv)) agent_fatal(agent_usage_text());
         // A profile may carry values the command line would have refused.
@@ -23,15 +21,35 @@ int pellorin_main(int argc, const char* const* argv) {
         converter.set_console(true);
         converter.connect_mssql_server();
         converter.check_dest();
-        converter();
+        {
+            agent_progress progress(converter, !converter.silent());
+            converter();
+        }
         // A run that failed as a whole has been reported; a script must not see success.
-        if (converter.run_failed()) return -1;
+        if (converter.run_failed()) return 255;
+        // For schedulers: a table that failed or does not exist fails the run.
+        if (converter.strict() && converter.any_entry_failed()) return 1;
     } catch (const tk_exception& e) {
         // Connecting or preparing the destination failed: reported, and nothing was exported.
         handler.handle(e, false);
-        return -1;
+        return 255;
     } catch (const std::exception& e) {
         agent_fatal(e.what());
     }
     return 0;
+}
+} // namespace
+
+int pellorin_main(int argc, const char* const* argv) {
+    std::setlocale(LC_CTYPE, "");
+    odbc_install_provider();
+    tk_log log(nullptr, false, 3, false);
+    error_handler handler;
+    drelk_converter converter;
+    agent_report_begin(converter);
+    int status = run(converter, handler, argc, argv);
+    // A report that cannot be written leaves the scheduler blind: the job failed.
+    if (!agent_report_end(status) && status == 0) status = 255;
+    agent_report_forget();
+    return status == 255 ? -1 : status;
 }

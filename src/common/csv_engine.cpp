@@ -17,6 +17,21 @@ bool ends_with_csv(const std::u16string& name) {
     return name.ends_with(csv_ending);
 }
 
+const char16_t* const kind_endings[] = {u"", u".gz", u".zst"};
+
+// The kind of a file name already lowered, and its base name without the endings.
+int split_kind(std::u16string& base) {
+    for (int kind = 2; kind >= 1; --kind) {
+        std::u16string ending = std::u16string(csv_ending) + kind_endings[kind];
+        if (base.ends_with(ending)) {
+            base.resize(base.size() - ending.size());
+            return kind;
+        }
+    }
+    if (ends_with_csv(base)) base.resize(base.size() - 4);
+    return 0;
+}
+
 std::u16string join(const std::u16string& folder, const std::u16string& name) {
     if (folder.empty() || folder.back() == u'/') return folder + name;
     return folder + u'/' + name;
@@ -40,11 +55,15 @@ csv_engine::csv_engine(const std::u16string& folder) : m_folder(folder) {
     TK_WTRACE(2, u"csv_engine::ctor(%s)", folder.c_str());
     tk_temp_chdir dir(folder);
     TK_ASSERT(dir.entered(), "csv_util");
-    std::vector<std::u16string> names;
+    std::vector<std::u16string> names, more;
     dir.find_files(u"*.csv", names);
+    for (const char16_t* pattern : {u"*.csv.gz", u"*.csv.zst"}) {
+        dir.find_files(pattern, more);
+        names.insert(names.end(), more.begin(), more.end());
+    }
     for (auto& name : names) {
         std::u16string base = tk_wstring(name).to_lower();
-        if (ends_with_csv(base)) base.resize(base.size() - 4);
+        split_kind(base);
         size_t at = find_table(base);
         if (at == m_tables.size()) {
             m_tables.push_back(std::move(base));
@@ -73,10 +92,20 @@ bool csv_engine::is_table_exist(const std::u16string& name) const {
     return false;
 }
 
-std::u16string csv_engine::get_full_file_name(const std::u16string& name) const {
+bool csv_engine::is_table_exist(const std::u16string& name, int compression) const {
+    size_t at = find_table(name);
+    if (at == m_tables.size()) return false;
+    for (const std::u16string& file : m_files[at]) {
+        std::u16string base = tk_wstring(file).to_lower();
+        if (split_kind(base) == compression) return true;
+    }
+    return false;
+}
+
+std::u16string csv_engine::get_full_file_name(const std::u16string& name, int compression) const {
     TK_WTRACE(1, u"csv_engine::get_full_file_name(%s)", name.c_str());
     // Only the base name is lowered: folders on Linux are case-sensitive.
-    return join(m_folder, file_base(name));
+    return join(m_folder, file_base(name) + kind_endings[compression == 1 || compression == 2 ? compression : 0]);
 }
 
 void csv_engine::delete_tab(const std::u16string& name) {

@@ -4,15 +4,19 @@
 #include <vector>
 
 // The destination folder of a run: the CSV files it held when the engine was created, how a
-// table's base name becomes a file name, and how old files are deleted.
+// table's base name becomes a file name, and how old files are deleted. NAME.csv, NAME.csv.gz
+// and NAME.csv.zst are all files of the table NAME.
 class csv_engine {
 public:
     explicit csv_engine(const std::u16string& folder);
 
     bool is_table_exist(const std::u16string& name) const;
-    // The folder, '/', and the base name in lower case with ".csv" unless it ends so already.
-    std::u16string get_full_file_name(const std::u16string& name) const;
-    // Deletes every file found at creation for that base name (any case of the name).
+    // A file of that kind (0 plain, 1 gzip, 2 zstd) for the table.
+    bool is_table_exist(const std::u16string& name, int compression) const;
+    // The folder, '/', and the base name in lower case with ".csv" unless it ends so already,
+    // then ".gz" or ".zst" for a compressed file.
+    std::u16string get_full_file_name(const std::u16string& name, int compression = 0) const;
+    // Deletes every file found at creation for that base name (any case of the name, any kind).
     void delete_tab(const std::u16string& name);
     void delete_all_tables();
 

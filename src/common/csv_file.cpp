@@ -3,6 +3,7 @@
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
+#include "common/csv_compress.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -68,10 +69,10 @@ bool exact_int32(const ole_variant& value, VARTYPE type, std::int32_t& out) {
 } // namespace
 
 csv_file::csv_file(const std::u16string& file_name, char delim,
-                   const std::vector<std::u16string>& field_names)
+                   const std::vector<std::u16string>& field_names, int compression)
     : udb_recordset(file_name), m_delim(delim) {
     TK_TRACE(2, "csv_file::ctor for writing with field names");
-    open(file_name);
+    open(file_name, compression);
     // Names are for people: the narrow encoding, with '?' for a character it lacks.
     std::string name;
     for (size_t i = 0; i < field_names.size(); ++i) {
@@ -83,9 +84,10 @@ csv_file::csv_file(const std::u16string& file_name, char delim,
     end_record();
 }
 
-csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(file_name), m_delim(delim) {
+csv_file::csv_file(const std::u16string& file_name, char delim, int compression)
+    : udb_recordset(file_name), m_delim(delim) {
     TK_TRACE(2, "csv_file::ctor for writing without field names");
-    open(file_name);
+    open(file_name, compression);
 }
 
 csv_file::~csv_file() {
@@ -95,10 +97,19 @@ csv_file::~csv_file() {
         TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
     }
     cut_partial_record();
+    // Unfinished: what is written stays a valid beginning of the stream, as a plain file would.
+    if (m_compressor) {
+        try {
+            m_compressor->finish();
+        } catch (const tk_exception&) {
+            TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
+        }
+        m_compressor.reset();
+    }
     if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
 }
 
-void csv_file::open(const std::u16string& file_name) {
+void csv_file::open(const std::u16string& file_name, int compression) {
     m_line.reserve(2 * batch_bytes);
     // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one.
     if (!tk_to_ansi(file_name, m_path)) {
@@ -110,17 +121,24 @@ void csv_file::open(const std::u16string& file_name) {
         TK_TRACE(3, "%s %s: %s", error_opening, m_path.c_str(), std::strerror(errno));
         throw tk_exception(error_opening, 1);
     }
+    if (compression != 0) m_compressor = std::make_unique<csv_compressor>(compression, m_fd);
 }
 
 void csv_file::close() {
     flush();
     cut_partial_record();
+    if (m_compressor) {
+        std::unique_ptr<csv_compressor> compressor = std::move(m_compressor);
+        compressor->finish();
+    }
     int fd = m_fd;
     m_fd = -1;
     if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
 }
 
 void csv_file::discard() noexcept {
+    if (m_compressor) m_compressor->abandon();
+    m_compressor.reset();
     m_line.clear();
     m_complete = 0;
     if (m_fd >= 0) ::close(m_fd);
@@ -307,6 +325,18 @@ void csv_file::flush_before_wait(void* file) noexcept {
 // too long to gather (it is counted as spilled). A failed write cuts the file back to its last
 // whole record.
 void csv_file::write_out(size_t size) {
+    if (m_compressor) {
+        // Whole records are committed; the first part of a long record waits for its end.
+        std::string_view bytes(m_line.data(), size);
+        m_compressor->add(bytes.substr(0, m_complete));
+        m_compressor->commit();
+        m_compressor->add(bytes.substr(m_complete));
+        m_written += static_cast<long long>(m_complete);
+        m_spilled += static_cast<long long>(size - m_complete);
+        m_line.erase(0, size);
+        m_complete = 0;
+        return;
+    }
     const char* data = m_line.data();
     size_t left = size;
     while (left > 0) {
@@ -333,6 +363,11 @@ void csv_file::write_out(size_t size) {
 // The pieces of a record whose value failed after its line began to go out are taken back.
 void csv_file::cut_partial_record() noexcept {
     if (m_spilled == 0 || m_fd < 0) return;
+    if (m_compressor) {
+        m_compressor->rollback();
+        m_spilled = 0;
+        return;
+    }
     if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
     m_spilled = 0;
 }

@@ -3,18 +3,23 @@
 #include "UDB/udb_recordset.hpp"
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The write-only recordset of the CSV destination: one file, one line per record. Values are
 // UTF-8, the header names are in the narrow encoding, every line ends in CR LF.
+class csv_compressor;
+
 class csv_file : public udb_recordset {
 public:
     // Both constructors create (or truncate) the file and raise "Error opening CSV file" when
-    // they cannot; this one also writes the header line.
-    csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names);
-    csv_file(const std::u16string& file_name, char delim);
+    // they cannot; this one also writes the header line. With a compression (1 gzip, 2 zstd) the
+    // file holds the compressed stream of exactly the bytes it would hold plain.
+    csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names,
+             int compression = 0);
+    csv_file(const std::u16string& file_name, char delim, int compression = 0);
     ~csv_file() override;
 
     // Records are gathered and written whole, at least batch_bytes at a time, so that the file
@@ -37,7 +42,7 @@ protected:
     void write_csv_field(std::string_view text);
 
 private:
-    void open(const std::u16string& file_name);
+    void open(const std::u16string& file_name, int compression);
     void append_value(const udb_field& value);
     bool append_long_value(const udb_field& value, VARTYPE type);
     void put(std::string_view bytes);
@@ -61,4 +66,6 @@ private:
     long long m_written = 0;
     // Bytes of the current record already in the file: a long line goes out in pieces.
     long long m_spilled = 0;
+    // Compresses on a thread of its own what would be written plain.
+    std::unique_ptr<csv_compressor> m_compressor;
 };

@@ -4,13 +4,16 @@
 #include "UDB/udb_converter.hpp"
 #include "UDB/udb_profile.hpp"
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 class csv_engine;
 class csv_file;
 class csv_validator;
+class drelk_entry_turns;
 class mss_database;
 class mss_engine;
 class mss_table;
@@ -56,6 +59,22 @@ protected:
     std::u16string m_login_timeout;
 };
 
+// What became of one entry of a run, as the run report tells it.
+struct drelk_outcome {
+    enum kind { converted, failed, missing, skipped };
+    std::u16string name;
+    bool query = false;
+    std::string file; // the file written (or kept, when skipped); empty when none
+    long long rows = 0;
+    long long bytes = 0;
+    double seconds = 0;
+    kind what = converted;
+    std::string error; // the first error's text, when failed
+};
+
+// How the CSV files are compressed.
+enum drelk_compression { compress_none = 0, compress_gz = 1, compress_zst = 2 };
+
 // The one converter of the system: MS SQL source, CSV destination.
 class drelk_converter : public udb_converter, public mssql_converter_impl, public tk_single<drelk_converter> {
 public:
@@ -99,6 +118,26 @@ public:
     bool blob_to_text() const { return m_blob_to_text; }
     void set_blob_to_text(bool on) { m_blob_to_text = on; }
 
+    // Settings of the console agent's own options (profile keys under "Generic settings").
+    bool strict() const { return m_strict; }
+    void set_strict(bool on) { m_strict = on; }
+    const std::u16string& report_file() const { return m_report_file; }
+    void set_report_file(const std::u16string& path) { m_report_file = path; }
+    bool all_schemas() const;
+    void set_all_schemas(bool on);
+    int jobs() const { return m_jobs; }
+    void set_jobs(int jobs) { m_jobs = jobs; }
+    int compression() const { return m_compression; }
+    void set_compression(int kind) { m_compression = kind; }
+    // "gz", "zst" or "" for none; false for any other text.
+    static bool compression_from_text(const std::u16string& text, int& kind);
+    static const char* compression_text(int kind);
+
+    // The entries of the last run as they ended, in the order they ended.
+    std::vector<drelk_outcome> outcomes() const;
+    // True when an entry of the last run failed or was missing.
+    bool any_entry_failed() const;
+
 protected:
     // A failure outside the per-table steps; the console writes it on standard error.
     virtual void report_run_failure(const std::string& text);
@@ -109,10 +148,24 @@ protected:
     bool m_blob_to_text = false;
     bool m_include_fnames = true;
     int m_delimiter = 1;
+    bool m_strict = false;
+    std::u16string m_report_file;
+    int m_compression = compress_none;
+    int m_jobs = 1;
 
 private:
+    void add_outcome(drelk_outcome outcome);
+
+    mutable std::mutex m_outcomes_lock;
+    std::vector<drelk_outcome> m_outcomes;
+
+    // Entries taken in turn by several jobs, each on a database (connection) of its own.
+    void run_jobs(std::unique_ptr<mss_database> first, csv_engine& folder, csv_validator& validator);
+    // One entry; with turns, it names its file in the run's order.
     void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
-                       const std::u16string& name, const std::u16string& text);
+                       const std::u16string& name, const std::u16string& text,
+                       drelk_entry_turns* turns = nullptr, size_t turn = 0);
     // False when the run was cancelled before the last record.
-    bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name);
+    bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name,
+                         std::string& first_error, int& records, bool single);
 };

@@ -6,6 +6,7 @@
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_before_wait.hpp"
+#include "TK/tk_console.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -13,8 +14,12 @@
 #include "common/csv_engine.hpp"
 #include "common/csv_file.hpp"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <thread>
+#include <sys/stat.h>
 
 namespace {
 // Console text: '?' may stand for a character the locale cannot show.
@@ -26,10 +31,52 @@ void set_context(const std::string& context) {
     if (error_handler* handler = error_handler::instance()) handler->set_context(context);
 }
 
+// The report's form of an error: one line, as the console shows it.
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
 void report(const tk_exception& e, bool run_ending) {
     if (error_handler* handler = error_handler::instance()) handler->handle(e, run_ending);
 }
+
+// One context and its report at a time: jobs report from several threads.
+std::recursive_mutex report_lock;
+
+void report_in(const std::string& context, const tk_exception& e) {
+    std::lock_guard<std::recursive_mutex> guard(report_lock);
+    set_context(context);
+    report(e, false);
+}
 } // namespace
+
+// Entries name their files in the order of the run, whichever job converts them, so that the
+// names (and so the files) are those one job gives. An entry waits for its turn only to name its
+// file; one that ends before naming passes its turn without waiting.
+class drelk_entry_turns {
+public:
+    explicit drelk_entry_turns(size_t count) : m_passed(count, false) {}
+
+    void wait(size_t entry) {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_changed.wait(guard, [&] { return m_next == entry; });
+    }
+    void pass(size_t entry) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_passed[entry]) return;
+        m_passed[entry] = true;
+        while (m_next < m_passed.size() && m_passed[m_next]) ++m_next;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<bool> m_passed;
+    size_t m_next = 0;
+};
 
 bool mssql_converter_impl::connect_mssql_server() {
     TK_TRACE(1, "mssql_converter_impl::connect_mssql_server");
@@ -71,7 +118,7 @@ void drelk_converter::check_dest() {
 
 void drelk_converter::report_run_failure(const std::string& text) {
     if (error_handler* handler = error_handler::instance()) handler->report_failure(text);
-    else if (!m_silent) std::fprintf(stderr, "%s\n", text.c_str());
+    else if (!m_silent) tk_console_write(stderr, text + "\n");
 }
 
 void drelk_converter::request_cancel() {
@@ -84,6 +131,10 @@ void drelk_converter::operator()() {
     TK_TRACE(2, "drelk_converter::operator()");
     m_run_failed = false;
     m_cancel = false;
+    {
+        std::lock_guard<std::mutex> guard(m_outcomes_lock);
+        m_outcomes.clear();
+    }
     // A cancel refuses new statements until the run is over; the next work may use the server.
     struct allow_statements {
         allow_statements() { odb_allow_running(); }
@@ -102,15 +153,18 @@ void drelk_converter::operator()() {
         tables_in_run = static_cast<int>(m_selection.size());
         TK_WTRACE(3, u"Converting database %s (%d tables)", m_source.c_str(), tables_in_run.load());
         if (m_console && !m_silent) {
-            std::printf("Converting database %s(%d tables)\n", shown(m_source).c_str(), tables_in_run.load());
-            std::fflush(stdout);
+            tk_console_write(stdout, "Converting database " + shown(m_source) + "(" +
+                                         std::to_string(tables_in_run.load()) + " tables)\n");
         }
         validator = std::make_unique<csv_validator>(m_dest);
-        for (const auto& [name, text] : m_selection) {
-            if (m_cancel) break;
-            convert_entry(*db, *folder, *validator, name, text);
-            ++tables_done;
-        }
+        if (m_jobs > 1 && m_selection.size() > 1)
+            run_jobs(std::move(db), *folder, *validator);
+        else
+            for (const auto& [name, text] : m_selection) {
+                if (m_cancel) break;
+                convert_entry(*db, *folder, *validator, name, text);
+                ++tables_done;
+            }
         set_context("");
         tables_in_run = 0;
         tables_done = 0;
@@ -129,19 +183,96 @@ void drelk_converter::operator()() {
     }
 }
 
-void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
-                                    const std::u16string& name, const std::u16string& text) {
-    set_current_table(name);
+void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& folder, csv_validator& validator) {
+    std::vector<const udb_selection::value_type*> entries;
+    for (const auto& entry : m_selection) entries.push_back(&entry);
+    const size_t count = std::min(entries.size(), static_cast<size_t>(m_jobs));
+    TK_TRACE(3, "Converting with %d jobs", static_cast<int>(count));
+    // Each job on a connection of its own, all opened before any starts.
+    std::vector<std::unique_ptr<mss_database>> databases;
+    databases.push_back(std::move(first));
+    while (databases.size() < count) databases.push_back(engine().open_db(m_source, 1));
     records_in_table = 0;
     records_converted = 0;
+    drelk_entry_turns turns(entries.size());
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> ended{false};
+    std::mutex failure_lock;
+    std::string failure;
+    auto job = [&](mss_database& db) {
+        for (;;) {
+            size_t at = next++;
+            if (at >= entries.size()) return;
+            if (m_cancel || failed) {
+                turns.pass(at);
+                continue;
+            }
+            try {
+                convert_entry(db, folder, validator, entries[at]->first, entries[at]->second, &turns, at);
+            } catch (const tk_final_exception&) {
+                // The wizard's handler ended the run: every job stops, quietly.
+                turns.pass(at);
+                ended = true;
+                failed = true;
+            } catch (const std::exception& e) {
+                // Outside the toolkit's family (out of memory): every job stops, the run fails.
+                turns.pass(at);
+                std::lock_guard<std::mutex> guard(failure_lock);
+                if (!failed.exchange(true)) failure = e.what();
+            }
+            ++tables_done;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < count; ++i) threads.emplace_back(job, std::ref(*databases[i]));
+    job(*databases[0]);
+    for (std::thread& thread : threads) thread.join();
+    if (ended) throw tk_final_exception();
+    if (failed) throw std::runtime_error(failure);
+}
+
+void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
+                                    const std::u16string& name, const std::u16string& text,
+                                    drelk_entry_turns* turns, size_t turn) {
+    // The turn is passed however the entry ends.
+    struct turn_guard {
+        drelk_entry_turns* turns;
+        size_t turn;
+        ~turn_guard() {
+            if (turns) turns->pass(turn);
+        }
+    } guard{turns, turn};
+    const bool single = turns == nullptr;
+    set_current_table(name);
+    if (single) {
+        records_in_table = 0;
+        records_converted = 0;
+    }
+    int converted = 0;
     std::unique_ptr<mss_table> source;
     std::unique_ptr<csv_file> writer;
+    drelk_outcome outcome;
+    outcome.name = name;
+    outcome.query = !text.empty();
+    const auto started = std::chrono::steady_clock::now();
+    // Recorded before an error is reported: the console's handler may end the process there.
+    auto done = [&](drelk_outcome::kind what) {
+        outcome.what = what;
+        if (what != drelk_outcome::failed) outcome.error.clear();
+        outcome.rows = converted;
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        struct stat st;
+        if (!outcome.file.empty() && what != drelk_outcome::missing && ::stat(outcome.file.c_str(), &st) == 0)
+            outcome.bytes = st.st_size;
+        add_outcome(outcome);
+    };
     try {
         // A query is not a table of the database: only tables are looked up.
         if (m_console && text.empty() && !db.is_table_exist(name)) {
+            done(drelk_outcome::missing);
             if (!m_silent) {
-                std::fprintf(stderr, "Table %s not exists\n", shown(name).c_str());
-                std::fflush(stderr);
+                tk_console_write(stderr, "Table " + shown(name) + " not exists\n");
             }
             return;
         }
@@ -149,46 +280,66 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         // that shows them, each a request to the server per table.
         const int mode = tk_log::wants(2) ? 1 : 1 | 96 | mss_table::skip_column_details;
         source = text.empty() ? db.get_table(name, mode) : db.get_table(name, text, mode);
-        if (source->schema().empty()) return;
+        if (source->schema().empty()) return done(drelk_outcome::skipped);
+        if (turns) turns->wait(turn);
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
-        if (folder.is_table_exist(base)) {
-            if (m_mode == 2) return;
-            if (m_mode == 1) folder.delete_tab(base);
+        // Mode 2 keeps a file of the kind this run writes; mode 1 replaces every kind.
+        if (m_mode == 2 && folder.is_table_exist(base, m_compression)) {
+            outcome.file = tk_to_utf8(folder.get_full_file_name(base, m_compression));
+            return done(drelk_outcome::skipped);
         }
-        std::u16string file = folder.get_full_file_name(base);
+        if (m_mode == 1 && folder.is_table_exist(base)) folder.delete_tab(base);
+        std::u16string file = folder.get_full_file_name(base, m_compression);
+        tk_to_ansi(file, outcome.file);
         char delim = delimiter_char(m_delimiter);
         if (m_include_fnames)
-            writer = std::make_unique<csv_file>(file, delim, source->schema().field_names());
+            writer = std::make_unique<csv_file>(file, delim, source->schema().field_names(), m_compression);
         else
-            writer = std::make_unique<csv_file>(file, delim);
+            writer = std::make_unique<csv_file>(file, delim, m_compression);
         if (!acceptable) {
             TK_WTRACE(2, u"Store generated table name '%s'", base.c_str());
             validator.add_existing_name(base);
         }
         validator.add_restricted_name(base);
-        records_in_table = source->records_count();
+        if (turns) turns->pass(turn);
+        if (single)
+            records_in_table = source->records_count();
+        else
+            records_in_table += source->records_count();
         TK_WTRACE(3, u"Converting table %s", name.c_str());
         if (m_console && !m_silent) {
-            std::printf("Converting table %s\n", shown(name).c_str());
-            std::fflush(stdout);
+            tk_console_write(stdout, "Converting table " + shown(name) + "\n");
         }
-        if (!m_only_definitions && !convert_records(*source, *writer, name)) {
+        if (!m_only_definitions && !convert_records(*source, *writer, name, outcome.error, converted, single)) {
             writer->discard();
             return;
         }
         writer->close();
+        done(outcome.error.empty() ? drelk_outcome::converted : drelk_outcome::failed);
     } catch (const tk_exception& e) {
         if (m_cancel) {
             if (writer) writer->discard();
             return;
         }
-        set_context(shown(name));
-        report(e, false);
+        if (outcome.error.empty()) outcome.error = one_line(e.message());
+        // No file of it stays when it was not written at all.
+        if (!writer) outcome.file.clear();
+        done(drelk_outcome::failed);
+        report_in(shown(name), e);
     }
 }
 
-bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name,
+                                      std::string& first_error, int& records, bool single) {
+    // One job shows its table's records; several add theirs to the run's.
+    auto counted = [&] {
+        ++records;
+        if (single)
+            records_converted = records;
+        else
+            ++records_converted;
+    };
     // Records gathered for the file go out whenever the rows have to be waited for.
     tk_before_wait flushing(&csv_file::flush_before_wait, &writer);
     source.reset();
@@ -196,19 +347,19 @@ bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const
         if (m_cancel) return false;
         bool written = false;
         try {
-            TK_TRACE(1, "Converting record #%d", records_converted + 1);
+            TK_TRACE(1, "Converting record #%d", records + 1);
             writer.append_record(*source.get_item());
             written = true;
-            ++records_converted;
+            counted();
             source.next();
         } catch (const tk_exception& e) {
             if (m_cancel) return false;
+            if (first_error.empty()) first_error = one_line(e.message());
             // The number of the record that failed to arrive or to be written.
-            set_context(shown(name) + ", record #" + std::to_string(records_converted + 1));
-            report(e, false);
+            report_in(shown(name) + ", record #" + std::to_string(records + 1), e);
             // A record the source could not deliver ends the table; what was written stays.
             if (e.level() == 0) return true;
-            if (!written) ++records_converted;
+            if (!written) counted();
             source.next();
         }
     }

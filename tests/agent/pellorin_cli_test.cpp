@@ -49,7 +49,11 @@ TEST(pellorin_usage, text_lines_are_exact) {
     std::string text = agent_usage_text();
     EXPECT_NE(
         text.find(
-            "\nUsage: PELLORIN.EXE OPTIONS\n\n   --dest=...     path to the folder where CSV files will be "
+            "\nUsage: PELLORIN.EXE OPTIONS\n\n   --all_schemas  "),
+        std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "\n   --dest=...     path to the folder where CSV files will be "
             "stored\n"),
         std::string::npos);
     EXPECT_NE(text.find("   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"),
@@ -57,12 +61,22 @@ TEST(pellorin_usage, text_lines_are_exact) {
     EXPECT_NE(text.find("      quotes (for example --dest=\"c:\\my database\")\n"), std::string::npos);
     std::string last = "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    // The options of schedulers and whole databases, each in its alphabetical place.
+    EXPECT_NE(text.find("\n\n   --all_schemas  convert the tables of every schema (as schema.table)\n"
+                        "   --as_dbo       connect as the database owner\n"
+                        "   --compress=... compress the CSV files (gz or zst)\n"
+                        "   --dest=...     "),
+              std::string::npos);
+    EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n   --report=...   "), std::string::npos);
+    EXPECT_NE(text.find("   --src=...      MS SQL database name\n   --strict       "), std::string::npos);
+    EXPECT_NE(text.find("   --inc_fnames   include MS SQL field names into CSV files\n   --jobs=...     "),
+              std::string::npos);
     EXPECT_NE(text.find("   --user=...     MS SQL user\n"
                         "   --version      display the program's version and exit\n"
                         "\n"
                         "NOTES:\n"),
               std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 29);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 35);
 }
 
 TEST(pellorin_usage, version_goes_to_stdout_with_status_0_as_soon_as_it_is_read) {
@@ -104,6 +118,11 @@ TEST(pellorin_checks, invalid_values_give_their_messages_and_silent_hides_them) 
         {{"--dest=", "--src=db"}, "You should enter path to CSV folder"},
         {{"--src=db"}, "You should enter path to CSV folder"},
         {{"--dest=/tmp/out"}, "You should enter MS SQL database name"},
+        {{"--compress=zip"}, "Invalid compression (gz or zst)"},
+        {{"--compress="}, "Invalid compression (gz or zst)"},
+        {{"--jobs=0"}, "Invalid number of jobs (1 to 16)"},
+        {{"--jobs=17"}, "Invalid number of jobs (1 to 16)"},
+        {{"--jobs=02"}, "Invalid number of jobs (1 to 16)"},
     };
     for (const check& c : checks) {
         process_result r = pellorin(c.args);
