@@ -1,6 +1,7 @@
 // The console agent's options for schedulers and whole databases, end to end through unixODBC and
 // FreeTDS against the emulator: strict status, the run report, owner and schemas.
 
+#include "support/decompress.hpp"
 #include "support/test_support.hpp"
 #include "tdsemu/emu_server.hpp"
 
@@ -15,12 +16,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
-#include <zstd.h>
 
+using test_support::gunzip;
 using test_support::process_result;
 using test_support::read_file;
 using test_support::temp_dir;
+using test_support::unzstd;
 using test_support::write_file;
 
 namespace {
@@ -69,41 +70,6 @@ protected:
     temp_dir out;
     std::unique_ptr<tdsemu::emu_server> server;
 };
-
-// The bytes a gzip or zstd file holds; "!" when it is not a whole valid stream.
-std::string gunzip(const std::string& packed) {
-    z_stream z{};
-    inflateInit2(&z, 15 + 16);
-    std::string out;
-    char buffer[65536];
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    z.avail_in = static_cast<uInt>(packed.size());
-    int rc;
-    do {
-        z.next_out = reinterpret_cast<Bytef*>(buffer);
-        z.avail_out = sizeof buffer;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.append(buffer, sizeof buffer - z.avail_out);
-    } while (rc == Z_OK);
-    inflateEnd(&z);
-    return rc == Z_STREAM_END && z.avail_in == 0 ? out : "!";
-}
-
-std::string unzstd(const std::string& packed) {
-    ZSTD_DCtx* context = ZSTD_createDCtx();
-    std::string out;
-    char buffer[65536];
-    ZSTD_inBuffer in{packed.data(), packed.size(), 0};
-    size_t rc = 1;
-    while (in.pos < in.size) {
-        ZSTD_outBuffer o{buffer, sizeof buffer, 0};
-        rc = ZSTD_decompressStream(context, &o, &in);
-        if (ZSTD_isError(rc)) break;
-        out.append(buffer, o.pos);
-    }
-    ZSTD_freeDCtx(context);
-    return rc == 0 ? out : "!";
-}
 
 // What a terminal shows after these bytes: its lines, the cursor's line last.
 std::vector<std::string> screen(const std::string& bytes) {
