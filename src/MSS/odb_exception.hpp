@@ -13,6 +13,10 @@ public:
     explicit odb_exception(HRESULT hr);
 
     const std::u16string& source() const noexcept { return m_source; }
+    // The first error record's SQLSTATE; empty when none has one.
+    const std::u16string& sqlstate() const noexcept { return m_sqlstate; }
+    // The connection to the server broke (class 08: the server went away, the network dropped).
+    bool link_lost() const noexcept { return m_sqlstate.starts_with(u"08"); }
 
     void extract_from_records2(IErrorRecords* records);
 
@@ -26,6 +30,7 @@ public:
 
 private:
     std::u16string m_source;
+    std::u16string m_sqlstate;
 };
 
 // The one check of a provider call: a failure is traced and raised as odb_exception. Success

@@ -12,8 +12,11 @@ public:
     bool is_table_exist(const std::u16string& name) const;
     // The folder, '/', and the base name in lower case with ".csv" unless it ends so already.
     std::u16string get_full_file_name(const std::u16string& name) const;
-    // Deletes every file found at creation for that base name (any case of the name).
-    void delete_tab(const std::u16string& name);
+    // Deletes every file found at creation for that base name (any case of the name); with
+    // keep_own, not the one get_full_file_name names (a new file just put in its place).
+    void delete_tab(const std::u16string& name, bool keep_own = false);
+    // Removes the hidden files a killed run was writing (only names of our own pattern).
+    void remove_leftovers();
     void delete_all_tables();
 
     const std::u16string& folder() const { return m_folder; }

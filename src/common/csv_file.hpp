@@ -8,10 +8,16 @@
 
 // The write-only recordset of the CSV destination: one file, one line per record. Values are
 // UTF-8, the header names are in the narrow encoding, every line ends in CR LF.
+//
+// The records go to a hidden file of our own beside the named one (".NAME.csv.partial"), and
+// only close() puts it in the name's place, synced: a table that fails, or a run that is
+// cancelled or killed, never leaves a half table under the table's name. A name that already
+// stands for something other than a regular file (a device, a pipe) is written directly.
 class csv_file : public udb_recordset {
 public:
-    // Both constructors create (or truncate) the file and raise "Error opening CSV file" when
-    // they cannot; this one also writes the header line.
+    // Both constructors create the file and raise "Error opening CSV file" when they cannot (a
+    // name the narrow encoding cannot spell is an error of this table only); this one also
+    // writes the header line.
     csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names);
     csv_file(const std::u16string& file_name, char delim);
     ~csv_file() override;
@@ -19,10 +25,18 @@ public:
     // One line per record, written and flushed as a whole; a failed write raises. Each value is
     // written from its own text form (ole_variant's), without the wide copy to_wstring makes.
     void append_record(const udb_record& record) override;
-    // Closes the file and reports a failure to do so; the destructor closes silently.
+    // Syncs and closes the file and puts it under its name; a failure raises, and the file is
+    // then removed.
     void close();
-    // Closes and removes an incomplete file (a cancelled run), so no half table stays behind.
+    // Closes and removes an incomplete file. The destructor does so for a file not closed.
     void discard() noexcept;
+
+    // The hidden name a file is written under until it is whole.
+    static std::string partial_name(const std::string& path);
+    // True for a name of that pattern (".*.csv.partial"), a leftover of a killed run.
+    static bool is_partial_name(std::string_view file_name);
+    // Removes the files being written right now; safe in a signal handler and at exit.
+    static void remove_partial_files() noexcept;
 
 protected:
     // Appends one field to the line being built, quoted when the text needs it.
@@ -41,6 +55,9 @@ private:
     char m_delim;
     int m_fd = -1;
     std::string m_path;
+    // Where the records go until close(); empty when written directly.
+    std::string m_partial;
+    int m_slot = -1;
     // The line being built and one value's text; both keep their room from record to record.
     std::string m_line;
     std::string m_text;

@@ -11,6 +11,7 @@
 class csv_engine;
 class csv_file;
 class csv_validator;
+class tk_exception;
 class mss_database;
 class mss_engine;
 class mss_table;
@@ -64,7 +65,8 @@ public:
     // handler. run_failed() tells whether the run as a whole failed.
     void operator()() override;
     bool run_failed() const { return m_run_failed; }
-    // Prepares the destination folder: emptied in mode 0, created when missing.
+    // Prepares the destination folder: created when missing; in mode 0 the next run empties it
+    // once the source database is open.
     void check_dest();
     // Every table of the source database, as the catalog lists them.
     void get_all_tables(std::vector<std::u16string>& names);
@@ -99,13 +101,17 @@ protected:
     bool m_console = false;
     std::atomic<bool> m_cancel{false};
     bool m_run_failed = false;
+    bool m_empty_dest = false;
     bool m_blob_to_text = false;
     bool m_include_fnames = true;
     int m_delimiter = 1;
 
 private:
+    // After a lost connection: opens the source database again, after a short pause, at most a
+    // few times; then a level-1 failure of the whole run.
+    std::unique_ptr<mss_database> reconnect(const tk_exception& cause);
     void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
                        const std::u16string& name, const std::u16string& text);
-    // False when the run was cancelled before the last record.
+    // False when the table did not arrive whole (cancelled, or a record the source failed).
     bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name);
 };

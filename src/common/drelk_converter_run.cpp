@@ -3,6 +3,7 @@
 #include "MSS/mss_database.hpp"
 #include "MSS/mss_engine.hpp"
 #include "MSS/mss_table.hpp"
+#include "MSS/odb_exception.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_exception.hpp"
@@ -12,8 +13,13 @@
 #include "common/csv_engine.hpp"
 #include "common/csv_file.hpp"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Console text: '?' may stand for a character the locale cannot show.
@@ -28,6 +34,16 @@ void set_context(const std::string& context) {
 void report(const tk_exception& e, bool run_ending) {
     if (error_handler* handler = error_handler::instance()) handler->handle(e, run_ending);
 }
+
+bool link_lost(const tk_exception& e) {
+    const auto* failure = dynamic_cast<const odb_exception*>(&e);
+    return failure && failure->link_lost();
+}
+
+// A lost server is tried again this often, after these pauses (it may be restarting).
+constexpr int reconnect_tries = 3;
+constexpr std::chrono::milliseconds reconnect_pause[reconnect_tries] = {
+    std::chrono::milliseconds(500), std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)};
 } // namespace
 
 bool mssql_converter_impl::connect_mssql_server() {
@@ -53,15 +69,21 @@ void drelk_converter::get_all_tables(std::vector<std::u16string>& names) {
 
 void drelk_converter::check_dest() {
     TK_WTRACE(1, u"drelk_converter::check_dest(%s)", m_dest.c_str());
+    m_empty_dest = false;
     if (tk_is_path_exist(m_dest)) {
-        if (m_mode == 0) {
-            TK_TRACE(1, "Overwrite entire folder");
-            csv_engine(m_dest).delete_all_tables();
-        }
+        // Emptied by the run once the source database is open: a misspelled database or a
+        // login that cannot read it must not cost the last export.
+        m_empty_dest = m_mode == 0;
         return;
     }
     if (tk_is_file_exist(m_dest, 0x4000))
         throw tk_exception("You should enter path to CSV folder, not a file name", 1);
+    // A folder that is there but may not be entered is no folder to create.
+    std::string narrow;
+    struct stat st;
+    if (tk_to_ansi(m_dest, narrow) && ::stat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        ::access(narrow.c_str(), X_OK) != 0)
+        throw tk_exception_ex("The folder " + narrow + " cannot be entered: ");
     common_create_path(m_dest);
 }
 
@@ -92,7 +114,13 @@ void drelk_converter::operator()() {
     std::unique_ptr<csv_validator> validator;
     try {
         db = engine().open_db(m_source, 1);
+        if (m_empty_dest) {
+            TK_TRACE(1, "Overwrite entire folder");
+            m_empty_dest = false;
+            csv_engine(m_dest).delete_all_tables();
+        }
         folder = std::make_unique<csv_engine>(m_dest);
+        folder->remove_leftovers();
         if (m_console && m_selected_names.empty() && m_selection.empty()) m_selected_names = db->tables();
         for (const std::u16string& name : m_selected_names) m_selection.emplace(name, std::u16string());
         tables_in_run = static_cast<int>(m_selection.size());
@@ -102,10 +130,22 @@ void drelk_converter::operator()() {
             std::fflush(stdout);
         }
         validator = std::make_unique<csv_validator>(m_dest);
-        for (const auto& [name, text] : m_selection) {
+        int lost = 0; // connections lost during the current entry
+        for (auto entry = m_selection.begin(); entry != m_selection.end();) {
             if (m_cancel) break;
-            convert_entry(*db, *folder, *validator, name, text);
+            try {
+                convert_entry(*db, *folder, *validator, entry->first, entry->second);
+            } catch (const tk_exception& e) {
+                if (m_cancel || !link_lost(e) || ++lost > reconnect_tries) throw;
+                // The entry's file is gone with its writer; the entry starts again on a new
+                // connection, and the tables already finished stay.
+                db.reset();
+                db = reconnect(e);
+                continue;
+            }
+            lost = 0;
             ++tables_done;
+            ++entry;
         }
         set_context("");
         tables_in_run = 0;
@@ -125,6 +165,28 @@ void drelk_converter::operator()() {
     }
 }
 
+std::unique_ptr<mss_database> drelk_converter::reconnect(const tk_exception& cause) {
+    TK_TRACE(3, "The connection to the server was lost: %s", cause.message().c_str());
+    std::string last = cause.message();
+    for (int attempt = 0; attempt < reconnect_tries; ++attempt) {
+        // In short steps, so that a cancel is not kept waiting.
+        auto until = std::chrono::steady_clock::now() + reconnect_pause[attempt];
+        while (!m_cancel && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (m_cancel) throw cause;
+        TK_TRACE(3, "Connecting again (%d of %d)", attempt + 1, reconnect_tries);
+        try {
+            return engine().open_db(m_source, 1);
+        } catch (const tk_exception& e) {
+            if (e.level() >= 2) throw;
+            last = e.message();
+            TK_TRACE(3, "Connecting again failed: %s", last.c_str());
+        }
+    }
+    set_context("");
+    throw tk_exception("The connection to the server was lost and could not be made again: " + last, 1);
+}
+
 void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
                                     const std::u16string& name, const std::u16string& text) {
     set_current_table(name);
@@ -135,6 +197,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
     try {
         // A query is not a table of the database: only tables are looked up.
         if (m_console && text.empty() && !db.is_table_exist(name)) {
+            TK_WTRACE(3, u"Table %s not exists", name.c_str());
             if (!m_silent) {
                 std::fprintf(stderr, "Table %s not exists\n", shown(name).c_str());
                 std::fflush(stderr);
@@ -145,9 +208,11 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         if (source->schema().empty()) return;
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
+        // Mode 1 replaces the old file only once the new one is whole.
+        bool replace = false;
         if (folder.is_table_exist(base)) {
             if (m_mode == 2) return;
-            if (m_mode == 1) folder.delete_tab(base);
+            replace = m_mode == 1;
         }
         std::u16string file = folder.get_full_file_name(base);
         char delim = delimiter_char(m_delimiter);
@@ -171,11 +236,15 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             return;
         }
         writer->close();
+        // Other spellings of the name (Orders.CSV beside orders.csv) go with the old file.
+        if (replace) folder.delete_tab(base, true);
     } catch (const tk_exception& e) {
         if (m_cancel) {
             if (writer) writer->discard();
             return;
         }
+        // The run connects again and starts the entry over; its writer removes its file.
+        if (link_lost(e)) throw;
         set_context(shown(name));
         report(e, false);
     }
@@ -194,11 +263,12 @@ bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const
             source.next();
         } catch (const tk_exception& e) {
             if (m_cancel) return false;
+            if (link_lost(e)) throw;
             // The number of the record that failed to arrive or to be written.
             set_context(shown(name) + ", record #" + std::to_string(records_converted + 1));
             report(e, false);
-            // A record the source could not deliver ends the table; what was written stays.
-            if (e.level() == 0) return true;
+            // A record the source could not deliver ends the table, and a half table is no file.
+            if (e.level() == 0) return false;
             if (!written) ++records_converted;
             source.next();
         }
