@@ -43,7 +43,10 @@ TEST(pellorin_usage, text_lines_are_exact) {
     EXPECT_NE(text.find("      quotes (for example --dest=\"c:\\my database\")\n"), std::string::npos);
     std::string last = "   4) You can omit 'MS SQLh' parameter to connect local MS SQL server.";
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 28);
+    EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n"
+                        "                  (without it, the PELLORIN_PSWD environment variable)\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 29);
 }
 
 TEST(pellorin_usage, options_before_help_have_acted) {
