@@ -54,6 +54,8 @@ bool udb_profile::load(const std::u16string& path, std::string* why) {
     if (!tk_to_ansi(path, narrow)) return refuse("cannot be read: the name cannot be written in the encoding " + tk_ansi_codeset());
     // A file that is there but cannot be opened is not a missing one.
     struct stat st;
+    if (::stat(narrow.c_str(), &st) != 0 && errno != ENOENT && errno != ENOTDIR)
+        return refuse(std::string("cannot be read: ") + std::strerror(errno));
     if (::stat(narrow.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         throw tk_exception("Profile does not exist. Please verify the correct path/name was given.", 1);
     std::ifstream file(narrow, std::ios::binary);

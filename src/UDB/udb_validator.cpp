@@ -5,6 +5,8 @@
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
+#include <algorithm>
+
 udb_validator::udb_validator(unsigned max_len) : m_max_len(max_len) {
     TK_TRACE(2, "udb_validator::ctor");
 }
@@ -75,6 +77,13 @@ std::u16string udb_validator::get_safe_name(const std::u16string& name) {
 void udb_validator::add_existing_name(const std::u16string& name) {
     TK_WTRACE(1, u"udb_validator::add_existing_name(%s)", name.c_str());
     m_existing_names.push_back(name);
+}
+
+void udb_validator::forget_name(const std::u16string& name) {
+    for (auto* list : {&m_existing_names, &m_restricted_names}) {
+        auto at = std::find(list->rbegin(), list->rend(), name);
+        if (at != list->rend()) list->erase(std::next(at).base());
+    }
 }
 
 void udb_validator::add_restricted_name(const std::u16string& name) {

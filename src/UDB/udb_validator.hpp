@@ -19,6 +19,8 @@ public:
 
     void add_existing_name(const std::u16string& name);
     void add_restricted_name(const std::u16string& name);
+    // Takes back the last registration of a name in both lists (an entry that starts over).
+    void forget_name(const std::u16string& name);
     void set_illegal_chars(std::u16string chars) { m_illegal_chars = std::move(chars); }
 
     unsigned max_len() const { return m_max_len; }

@@ -15,6 +15,8 @@ void process_tab_file(const std::string& path) {
     TK_TRACE(1, "process_tab_file(%s)", path.c_str());
     // A file that is there but cannot be opened is not a missing one.
     struct stat st;
+    if (::stat(path.c_str(), &st) != 0 && errno != ENOENT && errno != ENOTDIR)
+        agent_fatal(std::string("Table names file cannot be read: ") + std::strerror(errno));
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         agent_fatal("Table names file does not exist.\nPlease verify the correct path/name was given.");
     std::ifstream file(path, std::ios::binary);

@@ -194,6 +194,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
     records_converted = 0;
     std::unique_ptr<mss_table> source;
     std::unique_ptr<csv_file> writer;
+    std::u16string registered;
     try {
         // A query is not a table of the database: only tables are looked up.
         if (m_console && text.empty() && !db.is_table_exist(name)) {
@@ -225,6 +226,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             validator.add_existing_name(base);
         }
         validator.add_restricted_name(base);
+        registered = base;
         records_in_table = source->records_count();
         TK_WTRACE(3, u"Converting table %s", name.c_str());
         if (m_console && !m_silent) {
@@ -243,8 +245,12 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             if (writer) writer->discard();
             return;
         }
-        // The run connects again and starts the entry over; its writer removes its file.
-        if (link_lost(e)) throw;
+        // The run connects again and starts the entry over, under the same name; its writer
+        // removes its file.
+        if (link_lost(e)) {
+            if (!registered.empty()) validator.forget_name(registered);
+            throw;
+        }
         set_context(shown(name));
         report(e, false);
     }

@@ -192,6 +192,7 @@ TEST_F(conversion_run, a_provider_failure_mid_table_is_reported_and_the_next_tab
                        "Converting table Zoo\n");
     const std::string whole = "id;name\r\n1;n1\r\n2;n2\r\n3;n3\r\n4;n4\r\n5;n5\r\n6;n6\r\n7;n7\r\n8;n8\r\n";
     EXPECT_EQ(file("orders.csv"), whole);
+    EXPECT_FALSE(exists("orders000.csv")); // the same name again
     EXPECT_EQ(file("zoo.csv"), "id;name\r\n1;z\r\n");
     EXPECT_FALSE(converter.run_failed());
 
