@@ -14,6 +14,7 @@ not the client, sets the pace.
 Nothing here is a test: it asserts nothing about time.
 """
 import argparse
+import filecmp
 import os
 import shutil
 import statistics
@@ -98,6 +99,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build-bench", help="build folder with pellorin and the emulator")
     parser.add_argument("--pellorin", help="the pellorin to measure (default: BUILD/src/pellorin)")
+    parser.add_argument("--before", help="an earlier pellorin to measure in the same runs; its files are compared")
+    parser.add_argument("--best", action="store_true", help="the best run of each tool instead of the median")
     parser.add_argument("--rows", type=int, default=1000000)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--tables", default="Mixed,Mixed100k,Big")
@@ -141,28 +144,39 @@ def main():
                 f.write(table + "\n")
             out_dir = os.path.join(work, "out")
             bcp_file = os.path.join(work, f"{table}.bcp")
+            def pellorin_run(program, dest):
+                return [program, f"--host=127.0.0.1,{port}", "--user=sa", "--pswd=Tabloxa-1", "--src=Bench",
+                        f"--dest={dest}", f"--tab_file={os.path.join(work, 'tables.txt')}", "--n_delim=1",
+                        "--inc_fnames"]
+            before_dir = os.path.join(work, "out-before")
             tools = {
-                "pellorin": [pellorin, f"--host=127.0.0.1,{port}", "--user=sa", "--pswd=Tabloxa-1", "--src=Bench",
-                             f"--dest={out_dir}", f"--tab_file={os.path.join(work, 'tables.txt')}", "--n_delim=1",
-                             "--inc_fnames"],
+                "pellorin": pellorin_run(pellorin, out_dir),
                 # -T: the longest text or image value read whole (freebcp's default is 4096 bytes).
                 "freebcp": ["freebcp", f"dbo.{table}", "out", bcp_file, "-c", "-t", ";", "-S", "bench", "-U", "sa",
                             "-P", "Tabloxa-1", "-D", "Bench", "-T", "2147483647"],
             }
+            if args.before:
+                tools["before"] = pellorin_run(os.path.abspath(args.before), before_dir)
             samples = {tool: [] for tool in tools}
             for _ in range(args.runs):
                 for tool, command in tools.items():
-                    if tool == "pellorin":
-                        shutil.rmtree(out_dir, ignore_errors=True)
+                    if tool != "freebcp":
+                        shutil.rmtree(out_dir if tool == "pellorin" else before_dir, ignore_errors=True)
                     samples[tool].append(timed(command, env, server.pid))
             sizes = {"pellorin": sum(os.path.getsize(os.path.join(out_dir, n)) for n in os.listdir(out_dir)),
                      "freebcp": os.path.getsize(bcp_file)}
+            if args.before:
+                sizes["before"] = sum(os.path.getsize(os.path.join(before_dir, n)) for n in os.listdir(before_dir))
             medians = {}
             for tool, runs in samples.items():
-                m = [statistics.median(column) for column in zip(*runs)]
+                m = [(min if args.best else statistics.median)(column) for column in zip(*runs)]
                 medians[tool] = m
                 print(f"{table:<10} {tool:<9} {m[0]:8.2f} {m[1]:8.2f} {m[1] / rows * 1e6:8.2f} {m[2]:8.1f}"
                       f" {m[3]:12.2f} {sizes[tool] / 1e6:10.1f}", flush=True)
+            if args.before:
+                same = all(filecmp.cmp(os.path.join(out_dir, n), os.path.join(before_dir, n), shallow=False)
+                           for n in os.listdir(out_dir))
+                print(f"{table:<10} files the same as before's: {same}")
             p, f = medians["pellorin"], medians["freebcp"]
             print(f"{table:<10} {'ratio':<9} {p[0] / f[0]:8.2f} {p[1] / max(f[1], 1e-9):8.2f} {'':>8}"
                   f" {p[2] / f[2]:8.2f}\n", flush=True)

@@ -24,6 +24,7 @@ const char* const usage =
     "  --no-sp-databases        refuse exec sp_databases (error 2812) as Azure SQL does\n"
     "  --azure                  behave as Azure SQL: no sp_databases, no USE of another database\n"
     "  --delay-ms N             wait N ms before answering each SELECT\n"
+    "  --latency-ms N           wait N ms before answering every request, as a network adds\n"
     "  --generate DB.TABLE=ROWS add a generated table (TABLE may be OWNER.NAME; ROWS may be 'endless')\n"
     "  --data-dir DIR           keep the SQLite files in DIR (default: a temporary folder, removed at exit)\n"
     "  --exit-on-stdin-eof      stop when standard input closes\n"
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
                 options.sp_databases = false;
             } else if (a == "--delay-ms")
                 options.delay_ms = std::stoi(value());
+            else if (a == "--latency-ms")
+                options.latency_ms = std::stoi(value());
             else if (a == "--generate") {
                 std::string v = value();
                 auto eq = v.find('='), dot = v.find('.');

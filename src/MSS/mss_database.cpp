@@ -3,6 +3,7 @@
 #include "MSS/mss_engine.hpp"
 #include "MSS/mss_sql_text.hpp"
 #include "MSS/odb_exception.hpp"
+#include "MSS/mss_split_tab_name.hpp"
 #include "MSS/odb_meta_data.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -106,10 +107,31 @@ void mss_database::correct_dates(mss_table& table) const {
     }
 }
 
+void mss_database::init_table_columns(const std::u16string& name) {
+    std::u16string table, owner;
+    if (!mss_split_tab_name(name, table, owner)) return;
+    TK_WTRACE(2, u"mss_database::init_table_columns(%s)", name.c_str());
+    std::map<std::u16string, std::u16string>& columns = m_columns[name];
+    try {
+        std::unique_ptr<odb_recordset> rows =
+            query(u"select column_name, data_type from INFORMATION_SCHEMA.COLUMNS where table_schema='" +
+                  mss_escape_literal(owner.empty() ? m_owner : owner) + u"' and table_name='" +
+                  mss_escape_literal(table) + u"'");
+        for (rows->reset(); !rows->is_eof(); rows->next()) {
+            const udb_record& row = *rows->get_item();
+            columns[mss_column_text(row, 0)] = mss_column_text(row, 1);
+        }
+    } catch (const odb_exception& e) {
+        // The table itself is read all the same: only its date columns stay as the rowset types them.
+        TK_TRACE(3, "Error while reading the columns of a table:\n%s\n", e.what());
+    }
+}
+
 std::unique_ptr<mss_table> mss_database::get_table(const std::u16string& name, int mode) {
     TK_WTRACE(1, u"mss_database::get_table(%s)", name.c_str());
     auto table = std::make_unique<mss_table>(mss_engine::get().get_safe_tname(name), session(), mode,
                                              relationships(), m_server_version);
+    if (!m_columns.contains(table->name())) init_table_columns(table->name());
     correct_dates(*table);
     return table;
 }

@@ -25,6 +25,8 @@ private:
     void init_tables(const std::u16string& owner);
     void init_columns(const std::u16string& owner);
     void init_views(const std::u16string& owner);
+    // Reads the columns of a table the database-wide query did not see (one created since).
+    void init_table_columns(const std::u16string& name);
     void correct_dates(mss_table& table) const;
 
     std::u16string m_owner;

@@ -156,7 +156,7 @@ mss_table::mss_table(const std::u16string& name, IOpenRowset* session, int mode,
                      udb_relationships& relationships, int server_version)
     : odb_table(name, std::u16string(), session, mode, relationships) {
     TK_WTRACE(2, u"mss_table::mss_table(%s)", m_name.c_str());
-    init_schema();
+    if (!(mode & mss_table::skip_column_details)) init_schema();
     TK_TRACE(1, "mss_table::split_tab_name");
     std::u16string table, owner;
     mss_split_tab_name(m_name, table, owner);

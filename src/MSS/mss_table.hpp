@@ -35,6 +35,8 @@ std::u16string mss_column_text(const udb_record& row, size_t column);
 
 class mss_table : public odb_table {
 public:
+    // Mode bit 8: no defaults, identity or decimal sizes from the catalog (a request a table).
+    static constexpr int skip_column_details = 256;
     // A table: name is the owner-qualified bracketed name.
     mss_table(const std::u16string& name, IOpenRowset* session, int mode, udb_relationships& relationships,
               int server_version);

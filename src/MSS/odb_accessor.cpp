@@ -17,8 +17,10 @@ DBLENGTH twice_capped(DBLENGTH a) {
 }
 
 // A slot grown for a long value: large enough for all of it and its terminator, kept even so that
-// the wide text of the next slots stays on two-byte boundaries.
-DBLENGTH grown_size(DBLENGTH needed) {
+// the wide text of the next slots stays on two-byte boundaries. Small slots at least double, so
+// that values growing a little row after row do not re-read every row.
+DBLENGTH grown_size(DBLENGTH needed, DBLENGTH old) {
+    if (needed < odb_accessor::shrink_above) needed = std::max(needed, std::min(2 * old, odb_accessor::shrink_above));
     return needed + (needed & 1);
 }
 
@@ -60,11 +62,14 @@ DBLENGTH odb_accessor::get_bind_size(DBORDINAL column) const {
     case DBTYPE_BSTR:
     case DBTYPE_STR:
     case DBTYPE_WSTR:
-        return 2 * std::min(add_capped(info.ulColumnSize, 1), max_bind_size);
+        return std::min(twice_capped(add_capped(info.ulColumnSize, 1)), start_bind_size);
     case DBTYPE_BYTES:
-        return 2 * std::min(add_capped(twice_capped(info.ulColumnSize), 1), max_bind_size);
+        return std::min(add_capped(info.ulColumnSize, 1), start_bind_size);
     default:
-        return info.ulColumnSize ? info.ulColumnSize : max_bind_size;
+        // Read as text: room for the text of a value of that many bytes.
+        return info.ulColumnSize
+                   ? std::min(std::max<DBLENGTH>(128, twice_capped(add_capped(info.ulColumnSize, 1))), start_bind_size)
+                   : start_bind_size;
     }
 }
 
@@ -82,15 +87,24 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
         b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
         b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
         b.eParamIO = DBPARAMIO_NOTPARAM;
-        b.cbMaxLen = std::min(get_bind_size(i), max_bind_size);
+        b.cbMaxLen = get_bind_size(i);
+        b.cbMaxLen += b.cbMaxLen & 1;
         b.wType = info[i].wType == DBTYPE_BYTES ? DBTYPE_BYTES : DBTYPE_WSTR;
+        // A long column's values stay where the provider read them: a slot of their size here
+        // would be one more copy of each.
+        if ((info[i].dwFlags & DBCOLUMNFLAGS_ISLONG) &&
+            (info[i].wType == DBTYPE_BYTES || info[i].wType == DBTYPE_WSTR || info[i].wType == DBTYPE_STR)) {
+            b.wType |= DBTYPE_BYREF;
+            b.dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
+            b.cbMaxLen = sizeof(void*);
+        }
         b.bPrecision = info[i].bPrecision;
         b.bScale = info[i].bScale;
         TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), info[i].wType,
                  static_cast<int>(b.cbMaxLen));
     }
     layout();
-    TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row.size()));
+    TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
     create_accessor(rowset);
@@ -105,11 +119,34 @@ void odb_accessor::layout() {
         b.obValue = offset + 8;
         offset += b.cbMaxLen + 8;
     }
+    // The old buffer goes first, so that a grown slot never costs its old and new size at once.
+    m_row.reset();
+    m_row_size = 0;
+    m_row_filled = false;
     try {
-        m_row.assign(offset, 0);
+        m_row = std::make_unique_for_overwrite<unsigned char[]>(offset);
     } catch (const std::bad_alloc&) {
         TK_ASSERT(false, "odb_accessor.cpp");
     }
+    m_row_size = offset;
+}
+
+bool odb_accessor::shrink() {
+    if (!m_row_filled) return false;
+    bool shrunk = false;
+    for (DBBINDING& b : m_bindings) {
+        if (b.cbMaxLen <= shrink_above) continue;
+        DBSTATUS status;
+        std::memcpy(&status, m_row.get() + b.obStatus, sizeof status);
+        odb_bound_length length = 0;
+        if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED)
+            std::memcpy(&length, m_row.get() + b.obLength, sizeof length);
+        DBLENGTH needed = DBLENGTH(length) + 2;
+        if (needed > b.cbMaxLen / 4) continue;
+        b.cbMaxLen = std::max<DBLENGTH>(grown_size(needed, 0), start_bind_size);
+        shrunk = true;
+    }
+    return shrunk;
 }
 
 void odb_accessor::create_accessor(IRowset*) {
@@ -124,40 +161,55 @@ void odb_accessor::release_accessor() {
 
 void odb_accessor::fetch(IRowset* rowset, HROW row) {
     TK_ASSERT(m_handle != 0, "odb_accessor.cpp");
-    odb_check(rowset->GetData(row, m_handle, m_row.data()));
+    m_row_filled = false;
+    odb_check(rowset->GetData(row, m_handle, m_row.get()));
+    m_row_filled = true;
     // A value longer than its slot comes back cut with its whole length: give the column a slot
     // that holds it and read the row again, so that no value is lost to the slot size.
     for (int round = 0; round < max_regrowths; ++round) {
         bool grown = false;
         for (DBBINDING& b : m_bindings) {
             DBSTATUS status;
-            std::memcpy(&status, m_row.data() + b.obStatus, sizeof status);
+            std::memcpy(&status, m_row.get() + b.obStatus, sizeof status);
             if (status != DBSTATUS_S_TRUNCATED) continue;
             odb_bound_length length;
-            std::memcpy(&length, m_row.data() + b.obLength, sizeof length);
+            std::memcpy(&length, m_row.get() + b.obLength, sizeof length);
             DBLENGTH needed = DBLENGTH(length) + (b.wType == DBTYPE_WSTR ? 2 : 0);
             if (needed <= b.cbMaxLen) continue;
             TK_TRACE(1, "Column #%d grows to %llu bytes", static_cast<int>(b.iOrdinal - 1),
-                     static_cast<unsigned long long>(grown_size(needed)));
-            b.cbMaxLen = grown_size(needed);
+                     static_cast<unsigned long long>(grown_size(needed, b.cbMaxLen)));
+            b.cbMaxLen = grown_size(needed, b.cbMaxLen);
             grown = true;
         }
         if (!grown) return;
         release_accessor();
         layout();
         create_accessor(rowset);
-        odb_check(rowset->GetData(row, m_handle, m_row.data()));
+        odb_check(rowset->GetData(row, m_handle, m_row.get()));
+        m_row_filled = true;
     }
+}
+
+// Once the record holds the row's values, slots much larger than them are given back.
+void odb_accessor::release_room(IRowset* rowset) {
+    if (!shrink()) return;
+    TK_TRACE(1, "Slots shrink to the values that come");
+    release_accessor();
+    layout();
+    create_accessor(rowset);
 }
 
 std::unique_ptr<odb_record> odb_accessor::get_record(IRowset* rowset, HROW row) {
     TK_TRACE(1, "odb_accessor::get_record");
     fetch(rowset, row);
-    return std::make_unique<odb_record>(m_columns, m_row.data(), m_info, m_bindings.data());
+    auto record = std::make_unique<odb_record>(m_columns, m_row.get(), m_info, m_bindings.data());
+    release_room(rowset);
+    return record;
 }
 
 void odb_accessor::get_record(IRowset* rowset, HROW row, odb_record& record) {
     TK_TRACE(1, "odb_accessor::get_record");
     fetch(rowset, row);
-    record.assign(m_columns, m_row.data(), m_info, m_bindings.data());
+    record.assign(m_columns, m_row.get(), m_info, m_bindings.data());
+    release_room(rowset);
 }

@@ -10,8 +10,11 @@
 // every fetch. Text columns are fetched as wide text, binary ones as bytes.
 class odb_accessor {
 public:
-    // A slot never starts larger than this; a longer value grows its slot when it arrives.
-    static constexpr DBLENGTH max_bind_size = 20000000;
+    // A slot never starts larger than this, whatever the column declares; a longer value grows
+    // its slot when it arrives, and a slot far larger than its values shrinks again.
+    static constexpr DBLENGTH start_bind_size = 8192;
+    // Slots above this size are given back once a row's value needs a quarter of them or less.
+    static constexpr DBLENGTH shrink_above = 1 << 20;
 
     odb_accessor() = default;
     ~odb_accessor();
@@ -26,19 +29,26 @@ public:
     DBLENGTH get_bind_size(DBORDINAL column) const;
 
     const std::vector<DBBINDING>& bindings() const { return m_bindings; }
-    size_t row_size() const { return m_row.size(); }
+    size_t row_size() const { return m_row_size; }
 
 private:
     // Fetches the row; a value cut by its slot grows the slot and the row is fetched again.
     void fetch(IRowset* rowset, HROW row);
     void layout();
+    // Slots much larger than the values of the row just read shrink.
+    bool shrink();
+    void release_room(IRowset* rowset);
     void create_accessor(IRowset* rowset);
     void release_accessor();
 
     DBORDINAL m_columns = 0;
     const DBCOLUMNINFO* m_info = nullptr;
     std::vector<DBBINDING> m_bindings;
-    std::vector<unsigned char> m_row;
+    // Left uninitialised: only what the values fill is ever touched, so a grown slot costs the
+    // memory of the value that grew it.
+    std::unique_ptr<unsigned char[]> m_row;
+    size_t m_row_size = 0;
+    bool m_row_filled = false;
     std::vector<DBBINDSTATUS> m_status;
     HACCESSOR m_handle = 0;
     ole_com_ptr<IAccessor> m_accessor;

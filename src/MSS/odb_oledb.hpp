@@ -117,6 +117,7 @@ enum : DBTYPE {
     DBTYPE_UI8 = 21,
     DBTYPE_GUID = 72,
     DBTYPE_BYTES = 128,
+    DBTYPE_BYREF = 0x4000, // with another type: the value part holds a pointer to the value
     DBTYPE_STR = 129,
     DBTYPE_WSTR = 130,
     DBTYPE_NUMERIC = 131,
@@ -407,7 +408,10 @@ public:
     // (odb_bound_length, four bytes) at obLength and the value at obValue. A value longer than
     // cbMaxLen (text: including its terminating NUL) is cut, its status is DBSTATUS_S_TRUNCATED and
     // its length part holds the whole value's length in bytes, so that the consumer can bind a
-    // larger slot and read the row again.
+    // larger slot and read the row again. A binding of DBTYPE_BYREF with the column's own type
+    // (DBTYPE_WSTR for text, DBTYPE_BYTES for bytes) and DBMEMOWNER_PROVIDEROWNED gets instead a
+    // pointer to the provider's copy of the value (text ends in a NUL), valid until the row's
+    // release: a long value is never copied into the consumer's buffer.
     virtual HRESULT CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
                                    const DBBINDING rgBindings[], DBLENGTH cbRowSize, HACCESSOR* phAccessor,
                                    DBBINDSTATUS rgStatus[]) = 0;

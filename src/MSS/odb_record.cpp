@@ -73,6 +73,7 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
         std::memcpy(&status, row + b.obStatus, sizeof status);
         std::memcpy(&length, row + b.obLength, sizeof length);
         const unsigned char* value = row + b.obValue;
+        if (b.wType & DBTYPE_BYREF) std::memcpy(&value, row + b.obValue, sizeof value);
         if (status != DBSTATUS_S_OK) {
             TK_TRACE(1, "Field #%d - FAILED, status code=%08X", static_cast<int>(i), status);
             field.set_size(static_cast<std::int32_t>(column.ulColumnSize));

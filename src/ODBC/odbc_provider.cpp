@@ -167,9 +167,13 @@ public:
         const size_t columns = m_result->columns().size();
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             DBBINDSTATUS status = DBBINDSTATUS_OK;
+            const DBTYPE type = bindings[i].wType & ~DBTYPE_BYREF;
             if (bindings[i].iOrdinal < 1 || bindings[i].iOrdinal > columns)
                 status = DBBINDSTATUS_BADORDINAL;
-            else if (bindings[i].wType != DBTYPE_WSTR && bindings[i].wType != DBTYPE_BYTES)
+            else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES)
+                status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            // A pointer can only be to the value as it is held: no hexadecimal text of bytes.
+            else if ((bindings[i].wType & DBTYPE_BYREF) && (type == DBTYPE_BYTES) != m_is_bytes[bindings[i].iOrdinal - 1])
                 status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
             if (statuses) statuses[i] = status;
             bad |= status != DBBINDSTATUS_OK;
@@ -217,7 +221,11 @@ private:
         const bool is_bytes = m_is_bytes[index];
         DBSTATUS status = value.status;
         size_t length = 0;
-        if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
+        if ((binding.wType & DBTYPE_BYREF) && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED)) {
+            const void* data = is_bytes ? static_cast<const void*>(value.bytes.c_str()) : value.text.c_str();
+            length = is_bytes ? value.bytes.size() : value.text.size() * sizeof(char16_t);
+            if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
+        } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
             if (binding.wType == DBTYPE_WSTR) {
                 const std::u16string* text = &value.text;
                 if (is_bytes) {

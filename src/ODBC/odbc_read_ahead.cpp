@@ -1,5 +1,7 @@
 #include "ODBC/odbc_read_ahead.hpp"
 
+#include "TK/tk_before_wait.hpp"
+
 #include <chrono>
 
 namespace {
@@ -90,6 +92,12 @@ bool odbc_read_ahead::fetch(odbc_row& row) {
             m_changed.notify_all();
         }
         std::unique_lock<std::mutex> lock(m_lock);
+        if (m_ready.empty()) {
+            // No rows yet: the caller's own pending work goes first.
+            lock.unlock();
+            tk_before_wait::run();
+            lock.lock();
+        }
         m_waiting = true;
         m_changed.wait(lock, [this] { return !m_ready.empty(); });
         m_waiting = false;

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <span>
 #include <sys/stat.h>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -131,7 +132,7 @@ csv_file::csv_file(const std::u16string& file_name, char delim,
         write_csv_field(name);
     }
     m_line += "\r\n";
-    flush_line();
+    end_record();
 }
 
 csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(file_name), m_delim(delim) {
@@ -140,6 +141,15 @@ csv_file::csv_file(const std::u16string& file_name, char delim) : udb_recordset(
 }
 
 csv_file::~csv_file() {
+    // A file written directly (a device, a pipe) keeps what was gathered; a hidden one goes.
+    if (m_partial.empty()) {
+        try {
+            flush();
+        } catch (const tk_exception&) {
+            TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
+        }
+        cut_partial_record();
+    }
     if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
     // Not closed: the table did not finish, so nothing of it takes the name.
     if (!m_partial.empty() && ::unlink(m_partial.c_str()) != 0)
@@ -148,7 +158,7 @@ csv_file::~csv_file() {
 }
 
 void csv_file::open(const std::u16string& file_name) {
-    m_line.reserve(4096);
+    m_line.reserve(2 * batch_bytes);
     // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one;
     // it fails this table only.
     if (!tk_to_ansi(file_name, m_path)) {
@@ -172,6 +182,7 @@ void csv_file::open(const std::u16string& file_name) {
 }
 
 void csv_file::close() {
+    flush();
     cut_partial_record();
     int fd = m_fd;
     m_fd = -1;
@@ -192,6 +203,8 @@ void csv_file::close() {
 }
 
 void csv_file::discard() noexcept {
+    m_line.clear();
+    m_complete = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     if (!m_partial.empty() && ::unlink(m_partial.c_str()) != 0)
@@ -260,7 +273,7 @@ void csv_file::put(std::string_view bytes) {
         size_t room = line_spill - std::min(line_spill, m_line.size());
         m_line.append(bytes.substr(0, room));
         bytes.remove_prefix(room);
-        write_out();
+        write_out(m_line.size());
     }
     m_line.append(bytes);
 }
@@ -339,21 +352,47 @@ void csv_file::append_value(const udb_field& value) {
 void csv_file::append_record(const udb_record& record) {
     TK_TRACE(1, "csv_file::append_record");
     if (m_fd < 0) throw tk_exception(error_opening, 1);
-    // A value that fails leaves nothing of its record in the file.
-    m_line.clear();
+    if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+    // A value that fails leaves nothing of its record, in the file or gathered.
     cut_partial_record();
+    m_line.resize(m_complete);
     for (size_t i = 0; i < record.size(); ++i) {
         if (i != 0) m_line += m_delim;
         append_value(record[i]);
     }
     m_line += "\r\n";
-    flush_line();
+    end_record();
 }
 
-// Writes the line built so far; a failed write cuts the file back to its last whole record.
-void csv_file::write_out() {
+void csv_file::end_record() {
+    m_complete = m_line.size();
+    // A record whose first part went out early is finished in the file at once.
+    if (m_complete >= batch_bytes || m_spilled > 0) write_out(m_complete);
+    m_written += m_spilled;
+    m_spilled = 0;
+}
+
+void csv_file::flush() {
+    if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+    if (m_fd >= 0 && m_complete > 0) write_out(m_complete);
+}
+
+void csv_file::flush_before_wait(void* file) noexcept {
+    auto* self = static_cast<csv_file*>(file);
+    if (self->m_failure) return;
+    try {
+        self->flush();
+    } catch (...) {
+        self->m_failure = std::current_exception();
+    }
+}
+
+// Writes the first `size` bytes gathered: whole records, then perhaps the first part of a record
+// too long to gather (it is counted as spilled). A failed write cuts the file back to its last
+// whole record.
+void csv_file::write_out(size_t size) {
     const char* data = m_line.data();
-    size_t left = m_line.size();
+    size_t left = size;
     while (left > 0) {
         ssize_t n = ::write(m_fd, data, left);
         if (n < 0 && errno == EINTR) continue;
@@ -363,13 +402,16 @@ void csv_file::write_out() {
             if (::ftruncate(m_fd, m_written) == 0) ::lseek(m_fd, m_written, SEEK_SET);
             m_spilled = 0;
             m_line.clear();
+            m_complete = 0;
             throw tk_exception_ex(error_writing, error);
         }
         data += n;
         left -= static_cast<size_t>(n);
     }
-    m_spilled += static_cast<long long>(m_line.size());
-    m_line.clear();
+    m_written += static_cast<long long>(m_complete);
+    m_spilled += static_cast<long long>(size - m_complete);
+    m_line.erase(0, size);
+    m_complete = 0;
 }
 
 // The pieces of a record whose value failed after its line began to go out are taken back.
@@ -379,8 +421,3 @@ void csv_file::cut_partial_record() noexcept {
     m_spilled = 0;
 }
 
-void csv_file::flush_line() {
-    write_out();
-    m_written += m_spilled;
-    m_spilled = 0;
-}

@@ -2,6 +2,7 @@
 
 #include "UDB/udb_recordset.hpp"
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +23,17 @@ public:
     csv_file(const std::u16string& file_name, char delim);
     ~csv_file() override;
 
-    // One line per record, written and flushed as a whole; a failed write raises. Each value is
-    // written from its own text form (ole_variant's), without the wide copy to_wstring makes.
+    // Records are gathered and written whole, at least batch_bytes at a time, so that the file
+    // always ends after a whole record; a failed write raises. Each value is written from its
+    // own text form (ole_variant's), without the wide copy to_wstring makes.
+    static constexpr size_t batch_bytes = 64 * 1024;
     void append_record(const udb_record& record) override;
-    // Syncs and closes the file and puts it under its name; a failure raises, and the file is
-    // then removed.
+    // Writes the records gathered so far.
+    void flush();
+    // The same before the reader waits for the server: a failure is raised by the next call.
+    static void flush_before_wait(void* file) noexcept;
+    // Writes what is gathered, syncs and closes the file and puts it under its name; a failure
+    // raises, and the file is then removed.
     void close();
     // Closes and removes an incomplete file. The destructor does so for a file not closed.
     void discard() noexcept;
@@ -48,9 +55,9 @@ private:
     bool append_long_value(const udb_field& value, VARTYPE type);
     void put(std::string_view bytes);
     void put_piece(std::string_view text, bool quoted);
-    void write_out();
+    void write_out(size_t size);
     void cut_partial_record() noexcept;
-    void flush_line();
+    void end_record();
 
     char m_delim;
     int m_fd = -1;
@@ -58,8 +65,13 @@ private:
     // Where the records go until close(); empty when written directly.
     std::string m_partial;
     int m_slot = -1;
-    // The line being built and one value's text; both keep their room from record to record.
+    // Whole records not yet written, then the one being built, and one value's text; both keep
+    // their room from record to record.
     std::string m_line;
+    // Where the record being built begins in m_line.
+    size_t m_complete = 0;
+    // A write that failed while nobody could be told.
+    std::exception_ptr m_failure;
     std::string m_text;
     // Bytes of complete lines in the file, where a failed write is cut back to.
     long long m_written = 0;

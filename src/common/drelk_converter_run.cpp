@@ -6,6 +6,7 @@
 #include "MSS/odb_exception.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
+#include "TK/tk_before_wait.hpp"
 #include "TK/tk_exception.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
@@ -205,7 +206,10 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             }
             return;
         }
-        source = text.empty() ? db.get_table(name, 1) : db.get_table(name, text, 1);
+        // Keys, indexes and column details only ever reach the trace: read them only for one
+        // that shows them, each a request to the server per table.
+        const int mode = tk_log::wants(2) ? 1 : 1 | 96 | mss_table::skip_column_details;
+        source = text.empty() ? db.get_table(name, mode) : db.get_table(name, text, mode);
         if (source->schema().empty()) return;
         bool acceptable = validator.is_acceptable(name);
         std::u16string base = acceptable ? name : validator.get_safe_name(name);
@@ -257,6 +261,8 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
 }
 
 bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const std::u16string& name) {
+    // Records gathered for the file go out whenever the rows have to be waited for.
+    tk_before_wait flushing(&csv_file::flush_before_wait, &writer);
     source.reset();
     while (!source.is_eof()) {
         if (m_cancel) return false;

@@ -22,6 +22,7 @@ struct emu_options {
     bool sp_databases = true; // false: refuse it as Azure SQL does
     bool azure = false;       // also refuses USE, as Azure SQL does
     int delay_ms = 0;         // wait before answering each SELECT
+    int latency_ms = 0;       // wait before answering every request, as a network between adds
     struct generated_table {
         std::string database, table; // table may be owner.name
         int64_t rows;                // -1: endless

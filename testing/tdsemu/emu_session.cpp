@@ -670,8 +670,12 @@ void emu_session::run() {
             unsigned type = 0;
             std::string payload;
             if (!read_message(type, payload)) return;
+            long request = ++m_state.requests;
             if (m_state.options.verbose)
-                std::cerr << "tdsemu: spid " << m_spid << " packet type " << type << std::endl;
+                std::cerr << "tdsemu: spid " << m_spid << " request " << request << " packet type " << type
+                          << std::endl;
+            if (m_state.options.latency_ms > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_state.options.latency_ms));
             m_attention = false;
             if (type == 0x12 && !logged_in) {
                 prelogin(payload);

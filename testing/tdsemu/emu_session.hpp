@@ -20,6 +20,7 @@ struct emu_state {
     std::unique_ptr<emu_catalog> catalog;
     std::string folder;
     mutable std::atomic<int> next_spid{51};
+    mutable std::atomic<long> requests{0}; // of every session, counted in the verbose log
 };
 
 // One client connection: pre-login, login, then batches, RPCs and attention until the client leaves.

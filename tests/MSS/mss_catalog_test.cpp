@@ -155,13 +155,45 @@ TEST_F(catalog, sp_columns_matches_only_its_table_and_its_columns) {
 }
 
 TEST_F(catalog, a_bracket_in_a_table_name_is_escaped) {
+    server.add_table(u"dbo", u"a]b", id_name_rows({u"x"}));
     server.finish();
-    server.provider.add_table(u"[dbo].[a]]b]", id_name_rows({u"x"}));
-    server.provider.add_command(u"SELECT COUNT(*) FROM [dbo].[a]]b]", text_rows(u"", {u"1"}));
-    server.provider.add_command(u"EXEC sp_columns @table_name=[a]]b], @table_owner=[dbo]",
-                                scripted_server::wide_columns(13));
     auto table = open(u"")->get_table(u"a]b", 1);
+    EXPECT_EQ(table->name(), u"[dbo].[a]]b]");
     EXPECT_EQ(table->records_count(), 1);
+}
+
+// The column types of all tables come in one query when the database opens; a table it did not
+// see (created since) has its own read, so its dates still print as dates.
+TEST_F(catalog, a_table_created_after_the_database_wide_column_query_reads_its_own) {
+    odb_script_rowset rows;
+    rows.columns = {column(u"day", DBTYPE_WSTR, 10), column(u"at", DBTYPE_WSTR, 16)};
+    std::map<std::u16string, column_note> notes = {{u"day", {u"date", u"", u"", u"", u"date"}},
+                                                   {u"at", {u"time", u"", u"", u"", u"time"}}};
+    server.add_table(u"dbo", u"Old]'s", rows, notes);
+    server.add_late_table(u"dbo", u"New]'s", rows, notes);
+    server.finish();
+    auto db = open(u"");
+    for (const char16_t* name : {u"Old]'s", u"New]'s"}) {
+        auto table = db->get_table(name, 1 | 96 | mss_table::skip_column_details);
+        const udb_schema& s = table->schema();
+        EXPECT_EQ(s[0].vartype, VT_DATE) << tk_to_utf8(name);
+        EXPECT_EQ(s[0].reserved(), 2) << tk_to_utf8(name);
+        EXPECT_EQ(s[1].reserved(), 3) << tk_to_utf8(name);
+    }
+    auto calls = server.provider.calls();
+    auto own = [&](const std::string& name) {
+        return std::count(calls.begin(), calls.end(),
+                          "SetCommandText select column_name, data_type from INFORMATION_SCHEMA.COLUMNS where "
+                          "table_schema='dbo' and table_name='" +
+                              name + "'");
+    };
+    EXPECT_EQ(own("Old]'s"), 0);
+    EXPECT_EQ(own("New]''s"), 1);
+    // Nor is any catalog procedure asked for keys or details that are not wanted.
+    for (const std::string& c : calls) {
+        EXPECT_EQ(c.find("sp_columns"), std::string::npos);
+        EXPECT_NE(c, "GetRowset PRIMARY_KEYS");
+    }
 }
 
 TEST_F(catalog, keys_and_indexes_are_read_but_not_on_azure) {

@@ -219,26 +219,75 @@ TEST_F(reader_fixture, decimals_arrive_exactly) {
     }
 }
 
-TEST_F(reader_fixture, a_value_longer_than_the_cap_arrives_whole) {
+// Slots start small whatever the column declares, grow to the values that come and give the room
+// of a large value back: a table of many (max) columns costs the memory of its values.
+TEST_F(reader_fixture, slots_follow_the_values_that_come) {
     trace_capture trace;
-    const std::u16string big(25000000, u'x');
-    std::u16string small(u"short");
     odb_script_rowset rowset;
-    rowset.columns = {column(u"memo", DBTYPE_WSTR, ~DBLENGTH(0)), column(u"after", DBTYPE_I4, 4)};
-    rowset.rows = {{small, u"1"}, {big, u"2"}, {small, u"3"}};
+    // Two columns read into slots, then the same two as long columns, which the provider hands
+    // over where it holds them.
+    rowset.columns = {column(u"memo", DBTYPE_WSTR, ~DBLENGTH(0)), column(u"data", DBTYPE_BYTES, ~DBLENGTH(0)),
+                      column(u"after", DBTYPE_I4, 4), column(u"long_memo", DBTYPE_WSTR, ~DBLENGTH(0)),
+                      column(u"long_data", DBTYPE_BYTES, ~DBLENGTH(0))};
+    rowset.columns[3].flags |= DBCOLUMNFLAGS_ISLONG;
+    rowset.columns[4].flags |= DBCOLUMNFLAGS_ISLONG;
+    // Each text longer than every one before it, some by a character, some many times over.
+    std::vector<std::u16string> texts;
+    for (size_t size : {1, 4095, 4096, 4097, 9000, 9001, 3000000, 25000000})
+        texts.push_back(std::u16string(size, char16_t(u'a' + texts.size())));
+    for (const std::u16string& text : texts) {
+        odb_script_value bytes = odb_script_value::binary(std::string(text.size(), '\x7F'));
+        rowset.rows.push_back({text, bytes, std::u16string(1, char16_t(u'0' + rowset.rows.size())), text, bytes});
+    }
+    // Then nothing, ten megabytes and a short text in the same columns.
+    const std::string ten(10u << 20, '\xA5');
+    const odb_script_value null = odb_script_value::null();
+    rowset.rows.push_back({null, null, u"8", null, null});
+    rowset.rows.push_back({std::u16string(5u << 20, u'z'), odb_script_value::binary(ten), u"9",
+                           std::u16string(5u << 20, u'z'), odb_script_value::binary(ten)});
+    rowset.rows.push_back({u"short", odb_script_value::binary("\x01\x02"), u"0", u"short",
+                           odb_script_value::binary("\x01\x02")});
     auto r = reader(rowset);
-    EXPECT_TRUE(trace.has_line("Bind column #0, type=130, size=20000000"));
-    EXPECT_TRUE(trace.has_line("Allocating bind-bufer, 20000068 bytes"));
+    EXPECT_TRUE(trace.has_line("Bind column #0, type=130, size=8192"));
+    EXPECT_TRUE(trace.has_line("Bind column #3, type=130, size=8"));
+    EXPECT_TRUE(trace.has_line("Allocating bind-bufer, 16492 bytes"));
     r->reset();
-    EXPECT_EQ((*r->get_item())[0].to_wstring(), small);
+    for (size_t i = 0; i < texts.size(); ++i, r->next()) {
+        ASSERT_FALSE(r->is_eof());
+        const udb_record& row = *r->get_item();
+        ASSERT_EQ(row[0].vt(), VT_BSTR);
+        EXPECT_TRUE(row[0].get_bstr() == texts[i]) << "row " << i << ", " << texts[i].size() << " characters";
+        EXPECT_EQ(row[1].get_binary().size(), texts[i].size());
+        EXPECT_EQ(row[2].to_wstring(), std::u16string(1, char16_t(u'0' + i)));
+        EXPECT_TRUE(row[3].get_bstr() == texts[i]) << "row " << i;
+        EXPECT_EQ(row[4].get_binary().size(), texts[i].size());
+    }
+    // The 25,000,000 characters' slot was given back once the NULL row had been read.
+    EXPECT_EQ(trace.count("Slots shrink to the values that come"), 1u);
+    EXPECT_EQ((*r->get_item())[0].vt(), VT_EMPTY);
+    EXPECT_EQ((*r->get_item())[1].vt(), VT_EMPTY);
+    EXPECT_EQ((*r->get_item())[3].vt(), VT_EMPTY);
+    EXPECT_EQ((*r->get_item())[4].vt(), VT_EMPTY);
     r->next();
-    const udb_record& row = *r->get_item();
-    EXPECT_EQ(row[0].vt(), VT_BSTR);
-    EXPECT_TRUE(row[0].get_bstr() == big);
-    EXPECT_EQ(row[1].to_wstring(), u"2");
+    const udb_record& large = *r->get_item();
+    EXPECT_EQ(large[0].get_bstr().size(), 5u << 20);
+    auto bytes = large[1].get_binary();
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == ten);
+    EXPECT_EQ(large[2].to_wstring(), u"9");
+    EXPECT_EQ(large[3].get_bstr().size(), 5u << 20);
+    auto long_bytes = large[4].get_binary();
+    EXPECT_TRUE(std::string(long_bytes.begin(), long_bytes.end()) == ten);
+    EXPECT_EQ(trace.count("Slots shrink to the values that come"), 1u);
     r->next();
-    EXPECT_EQ((*r->get_item())[0].to_wstring(), small);
-    EXPECT_EQ((*r->get_item())[1].to_wstring(), u"3");
+    const udb_record& last = *r->get_item();
+    EXPECT_EQ(last[0].to_wstring(), u"short");
+    EXPECT_EQ(last[1].get_binary().size(), 2u);
+    EXPECT_EQ(last[2].to_wstring(), u"0");
+    EXPECT_EQ(last[3].to_wstring(), u"short");
+    EXPECT_EQ(last[4].get_binary().size(), 2u);
+    EXPECT_EQ(trace.count("Slots shrink to the values that come"), 2u);
+    r->next();
+    EXPECT_TRUE(r->is_eof());
 }
 
 TEST_F(reader_fixture, slots_after_a_column_of_odd_size) {
@@ -270,10 +319,11 @@ TEST_F(reader_fixture, bind_sizes_by_type) {
     EXPECT_TRUE(trace.has_line("Bind column #0, type=20, size=52"));
     EXPECT_TRUE(trace.has_line("Bind column #1, type=131, size=102"));
     EXPECT_TRUE(trace.has_line("Bind column #2, type=130, size=102"));
-    EXPECT_TRUE(trace.has_line("Bind column #3, type=128, size=202"));
-    EXPECT_TRUE(trace.has_line("Bind column #4, type=128, size=20000000"));
-    EXPECT_TRUE(trace.has_line("Bind column #5, type=141, size=20000000"));
-    EXPECT_TRUE(trace.has_line("Bind column #6, type=145, size=16"));
+    EXPECT_TRUE(trace.has_line("Bind column #3, type=128, size=52"));
+    // Unbounded columns start at the same size as any other long one; a time has room for its text.
+    EXPECT_TRUE(trace.has_line("Bind column #4, type=128, size=8192"));
+    EXPECT_TRUE(trace.has_line("Bind column #5, type=141, size=8192"));
+    EXPECT_TRUE(trace.has_line("Bind column #6, type=145, size=128"));
 }
 
 TEST_F(reader_fixture, a_failing_fetch_in_the_middle_raises_a_level_0_error) {

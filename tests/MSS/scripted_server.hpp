@@ -38,7 +38,28 @@ public:
     // A table of an owner: its rowset by the bracketed name, its count and its catalog rows.
     void add_table(const std::u16string& owner, const std::u16string& name, const odb_script_rowset& rows,
                    std::map<std::u16string, column_note> notes = {}) {
-        std::u16string full = u"[" + owner + u"].[" + name + u"]";
+        add_table(owner, name, rows, std::move(notes), true);
+    }
+    // A table created after the database-wide column query ran: only its own query sees it.
+    void add_late_table(const std::u16string& owner, const std::u16string& name, const odb_script_rowset& rows,
+                        std::map<std::u16string, column_note> notes = {}) {
+        add_table(owner, name, rows, std::move(notes), false);
+    }
+    static std::u16string literal(std::u16string text) {
+        for (size_t at = text.find(u'\''); at != std::u16string::npos; at = text.find(u'\'', at + 2))
+            text.insert(at, 1, u'\'');
+        return text;
+    }
+
+private:
+    void add_table(const std::u16string& owner, const std::u16string& name, const odb_script_rowset& rows,
+                   std::map<std::u16string, column_note> notes, bool listed) {
+        auto bracketed = [](std::u16string text) {
+            for (size_t at = text.find(u']'); at != std::u16string::npos; at = text.find(u']', at + 2))
+                text.insert(at, 1, u']');
+            return text;
+        };
+        std::u16string full = u"[" + bracketed(owner) + u"].[" + bracketed(name) + u"]";
         provider.add_table(full, rows);
         provider.add_command(u"SELECT COUNT(*) FROM " + full,
                              text_rows(u"", {number_text(rows.rows.size())}));
@@ -47,18 +68,28 @@ public:
              {u"TABLE_QUALIFIER", u"TABLE_OWNER", u"TABLE_NAME", u"COLUMN_NAME", u"DATA_TYPE", u"TYPE_NAME",
               u"PRECISION", u"LENGTH", u"SCALE", u"RADIX", u"NULLABLE", u"REMARKS", u"COLUMN_DEF"})
             columns.columns.push_back(column(c, DBTYPE_WSTR, 128));
+        odb_script_rowset own;
+        for (const char16_t* c : {u"column_name", u"data_type"}) own.columns.push_back(column(c, DBTYPE_WSTR, 128));
         for (const odb_script_column& c : rows.columns) {
             column_note note = notes.count(c.name) ? notes[c.name] : column_note{};
             columns.rows.push_back(
                 {u"shop", owner, name, c.name, u"4", note.type_name.empty() ? u"int" : note.type_name, u"10",
                  note.length, note.scale, u"10", u"1", odb_script_value::null(),
                  note.column_def.empty() ? odb_script_value::null() : odb_script_value(note.column_def)});
-            m_columns[owner].push_back({name, c.name, note.data_type.empty() ? u"int" : note.data_type});
+            std::u16string type = note.data_type.empty() ? u"int" : note.data_type;
+            if (listed) m_columns[owner].push_back({name, c.name, type});
+            own.rows.push_back({c.name, type});
         }
-        provider.add_command(u"EXEC sp_columns @table_name=[" + name + u"], @table_owner=[" + owner + u"]",
+        provider.add_command(u"select column_name, data_type from INFORMATION_SCHEMA.COLUMNS where table_schema='" +
+                                 literal(owner) + u"' and table_name='" + literal(name) + u"'",
+                             own);
+        provider.add_command(u"EXEC sp_columns @table_name=[" + bracketed(name) + u"], @table_owner=[" +
+                                 bracketed(owner) + u"]",
                              columns);
         m_tables.push_back({u"shop", owner, name, u"TABLE"});
     }
+
+public:
 
     // A user query: its result and its count.
     void add_query(const std::u16string& text, const odb_script_rowset& rows) {

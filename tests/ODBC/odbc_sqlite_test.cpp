@@ -130,6 +130,73 @@ TEST_F(odbc_sqlite, long_values_arrive_whole) {
     });
 }
 
+// A binding by reference gets the provider's own copy of a value, for as long as the row is held;
+// only as the type the value is held in.
+TEST_F(odbc_sqlite, values_bound_by_reference_point_at_the_providers_copy) {
+    drivers(sqlite_as_driver_18);
+    std::u16string db = database();
+    in_child([db] {
+        ole_com_ptr<IOpenRowset> session = open_session(CLSID_SQLNCLI11, db);
+        CHECK_EQ(execute(session, u"CREATE TABLE t (s TEXT, b BLOB)"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (replace(hex(zeroblob(20000)), '00', 'xy'), x'00FF10')"),
+                 S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (NULL, NULL)"), S_OK);
+        ole_com_ptr<IRowset> rowset;
+        CHECK_EQ(execute(session, u"SELECT s, b FROM t", &rowset), S_OK);
+        ole_com_ptr<IAccessor> accessor;
+        CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
+        DBBINDING bindings[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            bindings[i].iOrdinal = i + 1;
+            bindings[i].obStatus = 16 * i;
+            bindings[i].obLength = 16 * i + 4;
+            bindings[i].obValue = 16 * i + 8;
+            bindings[i].dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+            bindings[i].dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
+            bindings[i].cbMaxLen = sizeof(void*);
+        }
+        bindings[0].wType = DBTYPE_WSTR | DBTYPE_BYREF;
+        bindings[1].wType = DBTYPE_WSTR | DBTYPE_BYREF; // hexadecimal text of bytes: refused
+        HACCESSOR handle = 0;
+        DBBINDSTATUS statuses[2] = {};
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 2, bindings, 0, &handle, statuses),
+                 HRESULT(DB_E_ERRORSOCCURRED));
+        CHECK_EQ(statuses[1], DBBINDSTATUS(DBBINDSTATUS_UNSUPPORTEDCONVERSION));
+        bindings[1].wType = DBTYPE_BYTES | DBTYPE_BYREF;
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 2, bindings, 0, &handle, statuses), S_OK);
+        HROW rows[2];
+        HROW* pointer = rows;
+        DBCOUNTITEM got = 0;
+        CHECK_EQ(rowset->GetNextRows(0, 0, 2, &got, &pointer), S_OK);
+        CHECK_EQ(got, DBCOUNTITEM(2));
+        unsigned char buffer[32];
+        auto part = [&](size_t at, auto& into) { std::memcpy(&into, buffer + at, sizeof into); };
+        CHECK_EQ(rowset->GetData(rows[0], handle, buffer), S_OK);
+        const char16_t* text = nullptr;
+        const unsigned char* bytes = nullptr;
+        odb_bound_length text_length = 0, byte_length = 0;
+        part(8, text);
+        part(4, text_length);
+        part(24, bytes);
+        part(20, byte_length);
+        CHECK_EQ(text_length, odb_bound_length(80000));
+        std::u16string expected;
+        for (int i = 0; i < 20000; ++i) expected += u"xy";
+        CHECK(std::u16string(text, 40000) == expected);
+        CHECK_EQ(text[40000], u'\0');
+        CHECK_EQ(byte_length, odb_bound_length(3));
+        CHECK(bytes[0] == 0 && bytes[1] == 0xFF && bytes[2] == 0x10);
+        CHECK_EQ(rowset->GetData(rows[1], handle, buffer), S_OK);
+        DBSTATUS status = 0;
+        part(0, status);
+        CHECK_EQ(status, DBSTATUS(DBSTATUS_S_ISNULL));
+        part(16, status);
+        CHECK_EQ(status, DBSTATUS(DBSTATUS_S_ISNULL));
+        CHECK_EQ(rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr), S_OK);
+        CHECK_EQ(accessor->ReleaseAccessor(handle, nullptr), S_OK);
+    });
+}
+
 TEST_F(odbc_sqlite, failures_carry_the_drivers_records) {
     drivers(sqlite_as_driver_18);
     std::u16string db = database();

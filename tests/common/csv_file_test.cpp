@@ -226,15 +226,61 @@ TEST(csv_file, a_file_that_cannot_be_created_fails_at_once) {
 }
 
 TEST(csv_file, a_full_disk_is_reported) {
-    csv_file file(u"/dev/full", ';');
-    try {
-        append(file, {ole_variant(1)});
-        ADD_FAILURE() << "write to a full disk succeeded";
-    } catch (const tk_exception& e) {
-        EXPECT_EQ(e.message(), "Error writing CSV file: No space left on device");
-        EXPECT_EQ(e.level(), 1);
+    // Gathered records meet the full disk when they go out: at the close, or at once for a batch.
+    for (size_t size : {size_t(1), csv_file::batch_bytes}) {
+        csv_file file(u"/dev/full", ';');
+        try {
+            append(file, {text(std::u16string(size, u'1'))});
+            file.close();
+            ADD_FAILURE() << "write to a full disk succeeded";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.message(), "Error writing CSV file: No space left on device");
+            EXPECT_EQ(e.level(), 1);
+        }
     }
-    EXPECT_THROW(csv_file(u"/dev/full", ';', {u"a"}), tk_exception);
+    csv_file header(u"/dev/full", ';', {u"a"});
+    EXPECT_THROW(header.close(), tk_exception);
+}
+
+// Records are gathered and go out whole, at least a batch at a time: the file never ends inside
+// a record, and a record larger than a batch goes out alone, at once.
+TEST(csv_file, records_go_out_whole_in_batches) {
+    temp_dir dir;
+    std::string path = dir.file("t.csv");
+    csv_file file(tk_utf8_to_wstring(path), ';', {u"n", u"s"});
+    const std::u16string filler(90, u'f');
+    std::string expected = "n;s\r\n";
+    auto record = [&](int n, const std::u16string& s) {
+        append(file, {ole_variant(n), text(s)});
+        expected += std::to_string(n) + ";" + tk_to_utf8(s) + "\r\n";
+    };
+    record(1, filler);
+    EXPECT_EQ(read_file(path), "");
+    size_t writes = 0;
+    for (int n = 2; n < 2000; ++n) {
+        record(n, filler);
+        std::string now = read_file(path);
+        if (now.empty()) continue;
+        if (now.size() != expected.size()) {
+            EXPECT_EQ(now, expected.substr(0, now.size()));
+            continue;
+        }
+        ++writes;
+        EXPECT_EQ(now, expected);
+        EXPECT_GE(now.size(), csv_file::batch_bytes * writes);
+    }
+    EXPECT_GE(writes, 2u);
+    const std::u16string alone(100000, u'w');
+    record(2000, alone);
+    EXPECT_EQ(read_file(path), expected);
+    record(2001, u"tail");
+    EXPECT_NE(read_file(path), expected);
+    // A reader about to wait hands the gathered records over; so does the close.
+    csv_file::flush_before_wait(&file);
+    EXPECT_EQ(read_file(path), expected);
+    record(2002, u"last");
+    file.close();
+    EXPECT_EQ(read_file(path), expected);
 }
 
 TEST(csv_file, a_failed_write_leaves_whole_records_only) {
@@ -243,15 +289,17 @@ TEST(csv_file, a_failed_write_leaves_whole_records_only) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // A file size limit of 10 bytes: the second record is cut after 3 of its bytes.
+        // A file size limit 10 bytes above a first batch: the second is cut after 10 of its bytes.
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{10, 10};
+        rlimit limit{csv_file::batch_bytes + 12, csv_file::batch_bytes + 12};
         setrlimit(RLIMIT_FSIZE, &limit);
         try {
             csv_file file(tk_utf8_to_wstring(path), ';');
-            append(file, {text(u"12345")});
+            append(file, {text(std::u16string(csv_file::batch_bytes, u'1'))});
+            append(file, {text(u"123456789")});
+            append(file, {text(u"123456789")});
             try {
-                append(file, {text(u"123456789")});
+                file.close();
             } catch (const tk_exception& e) {
                 // A caller that goes on keeps whole records only.
                 file.close();
@@ -266,7 +314,7 @@ TEST(csv_file, a_failed_write_leaves_whole_records_only) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(read_file(path), "12345\r\n");
+    EXPECT_EQ(read_file(path), std::string(csv_file::batch_bytes, '1') + "\r\n");
 }
 
 // Values longer than a piece go out piece by piece; the bytes must be those of the whole-text

@@ -210,6 +210,46 @@ TEST_F(conversion_run, a_provider_failure_mid_table_is_reported_and_the_next_tab
     EXPECT_FALSE(exists(".orders.csv.partial"));
 }
 
+// Records go to the file in batches of whole records: a failure after a hundred of them, some
+// already written, leaves exactly those hundred, never part of one.
+TEST_F(conversion_run, a_failure_after_a_hundred_batched_records_leaves_whole_records) {
+    std::vector<std::u16string> names;
+    for (int i = 1; i <= 150; ++i) names.push_back(std::u16string(1000, u'a' + i % 26));
+    server.add_table(u"dbo", u"Orders", id_name_rows(names));
+    server.finish();
+    converter.set_selected_names({u"Orders"});
+    testing::internal::CaptureStdout();
+    converter.connect_mssql_server();
+    server.provider.clear_calls();
+    converter();
+    testing::internal::GetCapturedStdout();
+    std::string whole = file("orders.csv");
+    // The fetch of the 21st batch of five rows, counted from the table's first one.
+    std::vector<std::string> calls = server.provider.calls();
+    size_t at = std::find(calls.begin(), calls.end(), "OpenRowset [dbo].[Orders]") - calls.begin();
+    // The table's rows come after its count: the count's own fetch is the last before them.
+    at = std::find(calls.begin() + at, calls.end(), "SetCommandText SELECT COUNT(*) FROM [dbo].[Orders]") -
+         calls.begin();
+    at = std::find(calls.begin() + at, calls.end(), std::string("GetNextRows")) - calls.begin();
+    ASSERT_LT(at, calls.size());
+    size_t before = 0;
+    for (size_t i = 0; i <= at; ++i) before += calls[i] == "GetNextRows";
+    odb_script_failure broken = failure(E_FAIL, u"Communication link failure", u"08S01");
+    broken.after = static_cast<int>(before + 20);
+    broken.once = true;
+    server.provider.fail(odb_script_call::get_next_rows, broken);
+    testing::internal::CaptureStdout();
+    converter();
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Orders, record #101: Communication link failure"), std::string::npos) << printed;
+    std::string kept = file("orders.csv");
+    size_t hundred = 0;
+    for (int lines = 0; lines < 101; ++lines) hundred = whole.find("\r\n", hundred) + 2;
+    EXPECT_GT(hundred, 64u * 1024);
+    EXPECT_EQ(kept.size(), hundred);
+    EXPECT_TRUE(kept == whole.substr(0, hundred));
+}
+
 TEST_F(conversion_run, a_table_that_fails_to_open_is_reported_with_its_name) {
     server.add_table(u"dbo", u"Good", id_name_rows({u"g"}));
     server.finish();

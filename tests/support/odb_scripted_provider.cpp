@@ -189,7 +189,7 @@ public:
             DBBINDSTATUS st = DBBINDSTATUS_OK;
             if (b.iOrdinal < 1 || b.iOrdinal > m_data.columns.size())
                 st = DBBINDSTATUS_BADORDINAL;
-            else if (b.wType != DBTYPE_WSTR && b.wType != DBTYPE_BYTES)
+            else if ((b.wType & ~DBTYPE_BYREF) != DBTYPE_WSTR && (b.wType & ~DBTYPE_BYREF) != DBTYPE_BYTES)
                 st = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
             if (rgStatus) rgStatus[i] = st;
             bad = bad || st != DBBINDSTATUS_OK;
@@ -271,7 +271,15 @@ public:
             const odb_script_value& v = b.iOrdinal - 1 < row.size() ? row[b.iOrdinal - 1] : empty;
             DBSTATUS status = v.status;
             odb_bound_length length = 0;
-            if (status == DBSTATUS_S_OK) {
+            if (status == DBSTATUS_S_OK && (b.wType & DBTYPE_BYREF)) {
+                // The value where the script holds it; bytes and text only as themselves.
+                const void* data = v.is_bytes ? static_cast<const void*>(v.bytes.c_str()) : v.text.c_str();
+                if (v.is_bytes != ((b.wType & ~DBTYPE_BYREF) == DBTYPE_BYTES))
+                    status = DBSTATUS_E_CANTCONVERTVALUE;
+                else
+                    std::memcpy(base + b.obValue, &data, sizeof data);
+                length = static_cast<odb_bound_length>(v.is_bytes ? v.bytes.size() : v.text.size() * 2);
+            } else if (status == DBSTATUS_S_OK) {
                 if (b.wType == DBTYPE_BYTES) {
                     if (!v.is_bytes)
                         status = DBSTATUS_E_CANTCONVERTVALUE;
