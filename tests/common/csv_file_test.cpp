@@ -255,11 +255,11 @@ TEST(csv_file, records_go_out_whole_in_batches) {
         expected += std::to_string(n) + ";" + tk_to_utf8(s) + "\r\n";
     };
     record(1, filler);
-    EXPECT_EQ(read_file(path), "");
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), "");
     size_t writes = 0;
     for (int n = 2; n < 2000; ++n) {
         record(n, filler);
-        std::string now = read_file(path);
+        std::string now = read_file(csv_file::partial_name(path));
         if (now.empty()) continue;
         if (now.size() != expected.size()) {
             EXPECT_EQ(now, expected.substr(0, now.size()));
@@ -272,12 +272,12 @@ TEST(csv_file, records_go_out_whole_in_batches) {
     EXPECT_GE(writes, 2u);
     const std::u16string alone(100000, u'w');
     record(2000, alone);
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), expected);
     record(2001, u"tail");
-    EXPECT_NE(read_file(path), expected);
+    EXPECT_NE(read_file(csv_file::partial_name(path)), expected);
     // A reader about to wait hands the gathered records over; so does the close.
     csv_file::flush_before_wait(&file);
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), expected);
     record(2002, u"last");
     file.close();
     EXPECT_EQ(read_file(path), expected);
@@ -375,7 +375,7 @@ TEST(csv_file, only_a_closed_file_takes_its_name) {
     {
         csv_file file(tk_utf8_to_wstring(path), ';', {u"a"});
         append(file, {text(u"half")});
-        EXPECT_EQ(read_file(hidden), "a\r\nhalf\r\n");
+        EXPECT_EQ(access(hidden.c_str(), F_OK), 0);
         EXPECT_EQ(read_file(path), "old\r\n");
     }
     EXPECT_EQ(read_file(path), "old\r\n");
