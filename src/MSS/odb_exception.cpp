@@ -68,6 +68,10 @@ void odb_exception::extract_from_records2(IErrorRecords* records) {
             bstr_holder state;
             LONG native = 0;
             if (SUCCEEDED(sql->GetSQLInfo(state.put(), &native))) {
+                if (m_sqlstate.empty()) {
+                    m_sqlstate = state.text();
+                    m_native = static_cast<long>(native);
+                }
                 std::string narrow;
                 TK_ASSERT(tk_to_ansi(state.text(), narrow), "odb_exception.cpp");
                 TK_TRACE(3, "SQLSTATE:\t%s", narrow.c_str());

@@ -13,6 +13,17 @@ public:
     explicit odb_exception(HRESULT hr);
 
     const std::u16string& source() const noexcept { return m_source; }
+    // The first error record's SQLSTATE; empty when none has one.
+    const std::u16string& sqlstate() const noexcept { return m_sqlstate; }
+    // The first error record's native error number; 0 when none has one.
+    long native_error() const noexcept { return m_native; }
+    // The connection to the server broke (the server went away, the network dropped): class 08,
+    // or FreeTDS's own "Read from the server failed", "Write to the server failed" and
+    // "Unexpected EOF from the server", which it reports as 01000 in the middle of a result.
+    bool link_lost() const noexcept {
+        return m_sqlstate.starts_with(u"08") ||
+               (m_sqlstate == u"01000" && (m_native == 20004 || m_native == 20006 || m_native == 20017));
+    }
 
     void extract_from_records2(IErrorRecords* records);
 
@@ -26,6 +37,8 @@ public:
 
 private:
     std::u16string m_source;
+    std::u16string m_sqlstate;
+    long m_native = 0;
 };
 
 // The one check of a provider call: a failure is traced and raised as odb_exception. Success

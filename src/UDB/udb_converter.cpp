@@ -15,9 +15,9 @@ void udb_converter::set_mode(int mode) {
     m_mode = mode;
 }
 
-bool udb_converter::load_profile(const std::u16string& path) {
+bool udb_converter::load_profile(const std::u16string& path, std::string* why) {
     udb_profile profile;
-    return profile.load(path) && load_all(profile);
+    return profile.load(path, why) && load_all(profile);
 }
 
 bool udb_converter::store_profile(const std::u16string& path) {

@@ -19,8 +19,9 @@ public:
     udb_converter();
     ~udb_converter() override;
 
-    // Reads a profile file into the settings; true when the file was read and applied.
-    bool load_profile(const std::u16string& path);
+    // Reads a profile file into the settings; true when the file was read and applied. `why`
+    // as udb_profile::load gives it.
+    bool load_profile(const std::u16string& path, std::string* why = nullptr);
     // Writes every persistent setting to a profile file; false when it cannot be written.
     bool store_profile(const std::u16string& path);
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -42,36 +43,54 @@ const udb_profile::section& udb_profile::get_section(const std::u16string& secti
     return s == m_sections.end() ? no_section : s->second;
 }
 
-bool udb_profile::load(const std::u16string& path) {
+bool udb_profile::load(const std::u16string& path, std::string* why) {
     TK_WTRACE(2, u"udb_profile::load(%s)", path.c_str());
-    if (!tk_is_file_exist(path, 0x4000))
-        throw tk_exception("Profile does not exist. Please verify the correct path/name was given.", 1);
+    auto refuse = [why](std::string reason) {
+        TK_TRACE(3, "Profile refused: %s", reason.c_str());
+        if (why) *why = std::move(reason);
+        return false;
+    };
     std::string narrow;
-    if (!tk_to_ansi(path, narrow)) return false;
+    if (!tk_to_ansi(path, narrow)) return refuse("cannot be read: the name cannot be written in the encoding " + tk_ansi_codeset());
+    // A file that is there but cannot be opened is not a missing one.
+    struct stat st;
+    if (::stat(narrow.c_str(), &st) != 0 && errno != ENOENT && errno != ENOTDIR)
+        return refuse(std::string("cannot be read: ") + std::strerror(errno));
+    if (::stat(narrow.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw tk_exception("Profile does not exist. Please verify the correct path/name was given.", 1);
     std::ifstream file(narrow, std::ios::binary);
-    if (!file) return false;
+    if (!file) return refuse(std::string("cannot be read: ") + std::strerror(errno));
 
     // Read into a copy so that a file refused half way applies nothing.
     std::map<std::u16string, section> read = m_sections;
     section* current = nullptr;
     std::string bytes;
+    int number = 0;
     // Lines of any length: a stored query may be long.
     while (std::getline(file, bytes)) {
+        ++number;
+        // Editors on other systems start a UTF-8 file with a byte-order mark.
+        if (number == 1 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
         if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-        std::u16string line = tk_trim(tk_utf8_to_wstring(bytes));
+        std::u16string line;
+        try {
+            line = tk_trim(tk_utf8_to_wstring(bytes));
+        } catch (const tk_exception& e) {
+            return refuse("is not valid: line " + std::to_string(number) + ": " + e.message());
+        }
         if (line.empty()) continue;
         if (line.front() == u'[' && line.back() == u']' && line.size() >= 2) {
             current = &read[line.substr(1, line.size() - 2)];
             continue;
         }
-        if (!current) return false;
+        if (!current) return refuse("is not valid: line " + std::to_string(number) + " is outside any section");
         size_t eq = line.find(u'=');
         if (eq == std::u16string::npos)
             current->emplace(line, std::u16string());
         else
             current->emplace(tk_trim(line.substr(0, eq)), line.substr(eq + 1));
     }
-    if (file.bad()) return false;
+    if (file.bad()) return refuse(std::string("cannot be read: ") + std::strerror(errno));
     m_sections = std::move(read);
     return true;
 }

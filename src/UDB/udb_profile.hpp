@@ -11,9 +11,11 @@ public:
 
     udb_profile();
 
-    // Raises a level-1 error for a missing file; false for a file that cannot be read or that
-    // holds a key before its first section (then nothing is kept).
-    bool load(const std::u16string& path);
+    // Raises a level-1 error for a missing file; false for a file that cannot be read, that
+    // holds a key before its first section or a line that is not UTF-8 (then nothing is kept),
+    // with the reason in `why` ("cannot be read: ...", "is not valid: line N ..."). A UTF-8
+    // byte-order mark at the start is skipped.
+    bool load(const std::u16string& path, std::string* why = nullptr);
     // Writes the file readable by its owner only: it holds a password. False when it cannot.
     bool store(const std::u16string& path) const;
 

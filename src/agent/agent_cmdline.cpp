@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
+#include <sys/stat.h>
 
 namespace {
 enum option_id {
@@ -82,6 +84,7 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
                             "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
                             "   --profile=...  path to the file to load conversion settings from\n"
                             "   --pswd=...     MS SQL user password\n"
+                            "                  (without it, the PELLORIN_PSWD environment variable)\n"
                             "   --report=...   path to the file where a JSON run report will be written\n"
                             "   --silent       disable program output\n"
                             "   --src=...      MS SQL database name\n"
@@ -104,6 +107,23 @@ const char usage_format[] = "PELLORIN v%d.%d%s, exports one database into a fold
 bool read_choice(const char* text, int& value) {
     value = std::atoi(text);
     return tk_format("%d", value) == text && value >= 0 && value <= 2;
+}
+
+// Loads a profile or ends the program saying why; a password others may read is warned about.
+bool load_profile_or_fail(drelk_converter& converter, const char* value, const std::u16string& path) {
+    std::string why;
+    if (!converter.load_profile(path, &why)) throw tk_exception(std::string("Profile ") + value + " " + why, 1);
+    struct stat st;
+    if (!converter.password().empty() && ::stat(value, &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        std::string warning = std::string("Warning: the profile ") + value +
+                              " holds a password that other users can read (chmod 600 it)";
+        TK_TRACE(3, "%s", warning.c_str());
+        if (!converter.silent()) {
+            std::fprintf(stderr, "%s\n", warning.c_str());
+            std::fflush(stderr);
+        }
+    }
+    return true;
 }
 
 // A value that cannot be widened leaves its option without effect.
@@ -137,7 +157,8 @@ bool parse_cmd_line(int argc, const char* const* argv) {
     for (int i = 0; i < argc; ++i) TK_TRACE(1, "parameter #%d: %s", i, argv[i]);
     drelk_converter& converter = drelk_converter::get();
     std::u16string host, user, password;
-    bool profile_loaded = false;
+    bool profile_loaded = false, password_given = false;
+    std::optional<std::string> tab_file;
 
     tk_cmdli scanner(argc, argv, agent_options);
     for (; scanner.has_current(); scanner.next()) {
@@ -165,6 +186,7 @@ bool parse_cmd_line(int argc, const char* const* argv) {
             if (widen(value, wide)) user = wide;
             break;
         case opt_pswd:
+            password_given = true;
             if (widen(value, wide)) password = wide;
             break;
         case opt_inc_fnames:
@@ -192,7 +214,7 @@ bool parse_cmd_line(int argc, const char* const* argv) {
         case opt_profile:
             if (widen(value, wide)) {
                 TK_WTRACE(1, u"parse_cmd_line - got profile %s", wide.c_str());
-                profile_loaded = converter.load_profile(wide);
+                profile_loaded = load_profile_or_fail(converter, value, wide);
             }
             break;
         case opt_silent:
@@ -240,7 +262,8 @@ bool parse_cmd_line(int argc, const char* const* argv) {
             break;
         case opt_tab_file:
             TK_TRACE(2, "\tparse_cmd_line - got tab_file %s", value);
-            process_tab_file(value);
+            // Read once every profile is in, which it overrides whatever the order.
+            tab_file = value;
             break;
         default:
             break;
@@ -248,12 +271,29 @@ bool parse_cmd_line(int argc, const char* const* argv) {
     }
     if (scanner.unrecognised_count() > 0) return false;
 
+    if (tab_file) {
+        // The list replaces the tables a profile selected; its queries stay.
+        udb_selection& selection = converter.selection();
+        for (auto entry = selection.begin(); entry != selection.end();)
+            entry = entry->second.empty() ? selection.erase(entry) : std::next(entry);
+        process_tab_file(*tab_file);
+    }
+
     if (converter.dest().empty()) agent_fatal("You should enter path to CSV folder");
     if (converter.source().empty()) agent_fatal("You should enter MS SQL database name");
     if (!profile_loaded) {
         converter.set_host(host);
         converter.set_user(user);
         converter.set_password(password);
+    }
+    // Kept off the command line, where every user of the machine could read it.
+    if (!password_given && converter.password().empty()) {
+        const char* from_env = std::getenv("PELLORIN_PSWD");
+        std::u16string wide;
+        if (from_env && widen(from_env, wide)) {
+            TK_TRACE(2, "\tpassword from PELLORIN_PSWD");
+            converter.set_password(wide);
+        }
     }
     return true;
 }

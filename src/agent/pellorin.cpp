@@ -4,13 +4,36 @@
 #include "agent/agent_cmdline.hpp"
 #include "agent/agent_progress.hpp"
 #include "agent/agent_report.hpp"
+#include "common/csv_file.hpp"
 #include "common/drelk_converter.hpp"
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
 namespace {
+// Interrupted or terminated: the file being written goes, then the signal ends the process as
+// it would have (a shell sees status 130 or 143).
+void end_on_signal(int signal_number) {
+    csv_file::remove_partial_files();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void set_signals() {
+    // A closed pipe on standard output ("| head -1") must not end the export, and a file size
+    // limit is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = end_on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
 int run(drelk_converter& converter, error_handler& handler, int argc, const char* const* argv) {
     try {
         if (argc < 2 || !parse_cmd_line(argc, argv)) agent_fatal(agent_usage_text());
@@ -42,6 +65,7 @@ int run(drelk_converter& converter, error_handler& handler, int argc, const char
 
 int pellorin_main(int argc, const char* const* argv) {
     std::setlocale(LC_CTYPE, "");
+    set_signals();
     odbc_install_provider();
     tk_log log(nullptr, false, 3, false);
     error_handler handler;

@@ -4,17 +4,23 @@
 #include "TK/tk_utils.hpp"
 #include "common/drelk_converter.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
 void process_tab_file(const std::string& path) {
     TK_TRACE(1, "process_tab_file(%s)", path.c_str());
-    if (!tk_is_file_exist(path, 0x4000))
+    // A file that is there but cannot be opened is not a missing one.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 && errno != ENOENT && errno != ENOTDIR)
+        agent_fatal(std::string("Table names file cannot be read: ") + std::strerror(errno));
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         agent_fatal("Table names file does not exist.\nPlease verify the correct path/name was given.");
     std::ifstream file(path, std::ios::binary);
-    if (!file)
-        agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
+    if (!file) agent_fatal(std::string("Table names file cannot be read: ") + std::strerror(errno));
 
     std::vector<std::u16string> names;
     bool utf8 = false;
@@ -33,7 +39,6 @@ void process_tab_file(const std::string& path) {
             agent_fatal(std::string("Table names file: ") + e.message());
         }
     }
-    if (file.bad())
-        agent_fatal("Table names file cannot be read.\nPlease verify the correct path/name was given.");
+    if (file.bad()) agent_fatal(std::string("Table names file cannot be read: ") + std::strerror(errno));
     drelk_converter::get().set_selected_names(std::move(names));
 }

@@ -4,8 +4,11 @@
 #include "TK/tk_fname.hpp"
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
+#include "common/csv_file.hpp"
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,7 +111,7 @@ std::u16string csv_engine::get_full_file_name(const std::u16string& name, int co
     return join(m_folder, file_base(name) + kind_endings[compression == 1 || compression == 2 ? compression : 0]);
 }
 
-void csv_engine::delete_tab(const std::u16string& name) {
+void csv_engine::delete_tab(const std::u16string& name, int keep_kind) {
     TK_WTRACE(1, u"csv_engine::delete_tab(%s)", name.c_str());
     size_t at = find_table(name);
     std::vector<std::u16string> files;
@@ -117,10 +120,25 @@ void csv_engine::delete_tab(const std::u16string& name) {
     else
         files.push_back(file_base(name));
     for (const auto& file : files) {
+        if (keep_kind >= 0 && file == file_base(name) + kind_endings[keep_kind]) continue;
         std::string path = narrow_path(join(m_folder, file));
         TK_TRACE(1, "Deleting %s", path.c_str());
         if (::unlink(path.c_str()) != 0) throw tk_exception_ex(path + ": ");
     }
+}
+
+void csv_engine::remove_leftovers() {
+    TK_TRACE(2, "csv_engine::remove_leftovers");
+    std::string folder = narrow_path(m_folder.empty() ? u"." : m_folder);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!csv_file::is_partial_name(entry->d_name)) continue;
+        std::string path = folder + "/" + entry->d_name;
+        TK_TRACE(3, "Removing the unfinished file %s", path.c_str());
+        if (::unlink(path.c_str()) != 0) TK_TRACE(3, "Cannot remove %s: %s", path.c_str(), std::strerror(errno));
+    }
+    ::closedir(dir);
 }
 
 void csv_engine::delete_all_tables() {

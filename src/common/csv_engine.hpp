@@ -16,8 +16,12 @@ public:
     // The folder, '/', and the base name in lower case with ".csv" unless it ends so already,
     // then ".gz" or ".zst" for a compressed file.
     std::u16string get_full_file_name(const std::u16string& name, int compression = 0) const;
-    // Deletes every file found at creation for that base name (any case of the name, any kind).
-    void delete_tab(const std::u16string& name);
+    // Deletes every file found at creation for that base name (any case of the name, any kind);
+    // with keep_kind 0 to 2, not the one get_full_file_name names for that kind (a new file just
+    // put in its place).
+    void delete_tab(const std::u16string& name, int keep_kind = -1);
+    // Removes the hidden files a killed run was writing (only names of our own pattern).
+    void remove_leftovers();
     void delete_all_tables();
 
     const std::u16string& folder() const { return m_folder; }

@@ -6,15 +6,20 @@
 #include "common/csv_compress.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <span>
+#include <sys/stat.h>
 #include <utility>
 #include <unistd.h>
 
@@ -66,7 +71,56 @@ bool exact_int32(const ole_variant& value, VARTYPE type, std::int32_t& out) {
         return false;
     }
 }
+// The hidden files being written now, for a signal handler or exit() to remove: a slot is free
+// (0), being filled (1) or holds a path (2). Plain arrays, no locks: a handler may read them.
+constexpr int partial_slots = 32;
+struct partial_slot {
+    std::atomic<int> state{0};
+    char path[PATH_MAX];
+};
+partial_slot partials[partial_slots];
+
+void remove_partials_at_exit() {
+    csv_file::remove_partial_files();
+}
+
+int register_partial(const std::string& path) {
+    static std::once_flag at_exit;
+    std::call_once(at_exit, [] { std::atexit(remove_partials_at_exit); });
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < partial_slots; ++i) {
+        int free = 0;
+        if (!partials[i].state.compare_exchange_strong(free, 1)) continue;
+        std::memcpy(partials[i].path, path.c_str(), path.size() + 1);
+        partials[i].state.store(2);
+        return i;
+    }
+    return -1;
+}
+
+void unregister_partial(int& slot) {
+    if (slot >= 0) partials[slot].state.store(0);
+    slot = -1;
+}
 } // namespace
+
+std::string csv_file::partial_name(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, base) + "." + path.substr(base) + ".partial";
+}
+
+bool csv_file::is_partial_name(std::string_view file_name) {
+    if (file_name.empty() || file_name.front() != '.') return false;
+    for (std::string_view ending : {".csv.partial", ".csv.gz.partial", ".csv.zst.partial"})
+        if (file_name.size() > ending.size() + 1 && file_name.ends_with(ending)) return true;
+    return false;
+}
+
+void csv_file::remove_partial_files() noexcept {
+    for (auto& slot : partials)
+        if (slot.state.load() == 2) ::unlink(slot.path);
+}
 
 csv_file::csv_file(const std::u16string& file_name, char delim,
                    const std::vector<std::u16string>& field_names, int compression)
@@ -91,34 +145,53 @@ csv_file::csv_file(const std::u16string& file_name, char delim, int compression)
 }
 
 csv_file::~csv_file() {
-    try {
-        flush();
-    } catch (const tk_exception&) {
-        TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
-    }
-    cut_partial_record();
-    // Unfinished: what is written stays a valid beginning of the stream, as a plain file would.
-    if (m_compressor) {
+    // A file written directly (a device, a pipe) keeps what was gathered; a hidden one goes.
+    if (m_partial.empty()) {
         try {
-            m_compressor->finish();
+            flush();
         } catch (const tk_exception&) {
             TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
         }
-        m_compressor.reset();
+        cut_partial_record();
+        // Unfinished: what is written stays a valid beginning of the stream, as a plain file would.
+        if (m_compressor) {
+            try {
+                m_compressor->finish();
+            } catch (const tk_exception&) {
+                TK_TRACE(3, "Error writing CSV file %s", m_path.c_str());
+            }
+        }
+    } else if (m_compressor) {
+        m_compressor->abandon();
     }
+    m_compressor.reset();
     if (m_fd >= 0 && ::close(m_fd) != 0) TK_TRACE(3, "Error closing CSV file %s", m_path.c_str());
+    // Not closed: the table did not finish, so nothing of it takes the name.
+    if (!m_partial.empty() && ::unlink(m_partial.c_str()) != 0)
+        TK_TRACE(3, "Cannot remove %s: %s", m_partial.c_str(), std::strerror(errno));
+    unregister_partial(m_slot);
 }
 
 void csv_file::open(const std::u16string& file_name, int compression) {
     m_line.reserve(2 * batch_bytes);
-    // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one.
+    // A name the narrow encoding cannot spell exactly is refused, never replaced by a near one;
+    // it fails this table only.
     if (!tk_to_ansi(file_name, m_path)) {
         TK_WTRACE(3, u"Cannot convert the file name %s", file_name.c_str());
-        throw tk_exception(error_opening, 1);
+        throw tk_exception("cannot be written as a file name in the encoding " + tk_ansi_codeset(), 0);
     }
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    struct stat st;
+    std::string target = m_path;
+    if (::stat(m_path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+        m_partial = partial_name(m_path);
+        target = m_partial;
+        m_slot = register_partial(m_partial);
+    }
+    m_fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0) {
-        TK_TRACE(3, "%s %s: %s", error_opening, m_path.c_str(), std::strerror(errno));
+        TK_TRACE(3, "%s %s: %s", error_opening, target.c_str(), std::strerror(errno));
+        m_partial.clear();
+        unregister_partial(m_slot);
         throw tk_exception(error_opening, 1);
     }
     if (compression != 0) m_compressor = std::make_unique<csv_compressor>(compression, m_fd);
@@ -133,7 +206,20 @@ void csv_file::close() {
     }
     int fd = m_fd;
     m_fd = -1;
-    if (fd >= 0 && ::close(fd) != 0) throw tk_exception_ex(error_writing);
+    if (fd < 0) return;
+    // Synced before the rename: after a crash the name holds the old file or the whole new one.
+    int error = 0;
+    if (!m_partial.empty() && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && !m_partial.empty() && ::rename(m_partial.c_str(), m_path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        if (!m_partial.empty()) ::unlink(m_partial.c_str());
+        m_partial.clear();
+        unregister_partial(m_slot);
+        throw tk_exception_ex(error_writing, error);
+    }
+    m_partial.clear();
+    unregister_partial(m_slot);
 }
 
 void csv_file::discard() noexcept {
@@ -143,8 +229,10 @@ void csv_file::discard() noexcept {
     m_complete = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
-    if (!m_path.empty() && ::unlink(m_path.c_str()) != 0)
-        TK_TRACE(3, "Cannot remove %s: %s", m_path.c_str(), std::strerror(errno));
+    if (!m_partial.empty() && ::unlink(m_partial.c_str()) != 0)
+        TK_TRACE(3, "Cannot remove %s: %s", m_partial.c_str(), std::strerror(errno));
+    m_partial.clear();
+    unregister_partial(m_slot);
 }
 
 namespace {

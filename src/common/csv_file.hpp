@@ -10,13 +10,19 @@
 
 // The write-only recordset of the CSV destination: one file, one line per record. Values are
 // UTF-8, the header names are in the narrow encoding, every line ends in CR LF.
+//
+// The records go to a hidden file of our own beside the named one (".NAME.csv.partial"), and
+// only close() puts it in the name's place, synced: a table that fails, or a run that is
+// cancelled or killed, never leaves a half table under the table's name. A name that already
+// stands for something other than a regular file (a device, a pipe) is written directly.
 class csv_compressor;
 
 class csv_file : public udb_recordset {
 public:
-    // Both constructors create (or truncate) the file and raise "Error opening CSV file" when
-    // they cannot; this one also writes the header line. With a compression (1 gzip, 2 zstd) the
-    // file holds the compressed stream of exactly the bytes it would hold plain.
+    // Both constructors create the file and raise "Error opening CSV file" when they cannot (a
+    // name the narrow encoding cannot spell is an error of this table only); this one also
+    // writes the header line. With a compression (1 gzip, 2 zstd) the file holds the compressed
+    // stream of exactly the bytes it would hold plain.
     csv_file(const std::u16string& file_name, char delim, const std::vector<std::u16string>& field_names,
              int compression = 0);
     csv_file(const std::u16string& file_name, char delim, int compression = 0);
@@ -31,11 +37,19 @@ public:
     void flush();
     // The same before the reader waits for the server: a failure is raised by the next call.
     static void flush_before_wait(void* file) noexcept;
-    // Writes what is gathered, closes the file and reports a failure to do either; the
-    // destructor does the same silently.
+    // Writes what is gathered, syncs and closes the file and puts it under its name; a failure
+    // raises, and the file is then removed.
     void close();
-    // Closes and removes an incomplete file (a cancelled run), so no half table stays behind.
+    // Closes and removes an incomplete file. The destructor does so for a file not closed.
     void discard() noexcept;
+
+    // The hidden name a file is written under until it is whole.
+    static std::string partial_name(const std::string& path);
+    // True for a name of that pattern (".*.csv.partial", also .csv.gz and .csv.zst), a leftover
+    // of a killed run.
+    static bool is_partial_name(std::string_view file_name);
+    // Removes the files being written right now; safe in a signal handler and at exit.
+    static void remove_partial_files() noexcept;
 
 protected:
     // Appends one field to the line being built, quoted when the text needs it.
@@ -54,6 +68,9 @@ private:
     char m_delim;
     int m_fd = -1;
     std::string m_path;
+    // Where the records go until close(); empty when written directly.
+    std::string m_partial;
+    int m_slot = -1;
     // Whole records not yet written, then the one being built, and one value's text; both keep
     // their room from record to record.
     std::string m_line;

@@ -17,6 +17,7 @@ class drelk_entry_turns;
 class mss_database;
 class mss_engine;
 class mss_table;
+class tk_exception;
 
 // The MS SQL half of the converter: how to reach the server. It owns the server engine.
 class mssql_converter_impl {
@@ -90,7 +91,8 @@ public:
     // handler. run_failed() tells whether the run as a whole failed.
     void operator()() override;
     bool run_failed() const { return m_run_failed; }
-    // Prepares the destination folder: emptied in mode 0, created when missing.
+    // Prepares the destination folder: created when missing; in mode 0 the next run empties it
+    // once the source database is open.
     void check_dest();
     // Every table of the source database, as the catalog lists them.
     void get_all_tables(std::vector<std::u16string>& names);
@@ -145,6 +147,7 @@ protected:
     bool m_console = false;
     std::atomic<bool> m_cancel{false};
     bool m_run_failed = false;
+    bool m_empty_dest = false;
     bool m_blob_to_text = false;
     bool m_include_fnames = true;
     int m_delimiter = 1;
@@ -159,13 +162,17 @@ private:
     mutable std::mutex m_outcomes_lock;
     std::vector<drelk_outcome> m_outcomes;
 
+    // After a lost connection: opens the source database again, after a short pause, at most a
+    // few times; then a level-1 failure of the whole run.
+    std::unique_ptr<mss_database> reconnect(const tk_exception& cause);
     // Entries taken in turn by several jobs, each on a database (connection) of its own.
     void run_jobs(std::unique_ptr<mss_database> first, csv_engine& folder, csv_validator& validator);
-    // One entry; with turns, it names its file in the run's order.
+    // One entry; with turns, it names its file in the run's order. The file's base name is kept
+    // in `named`: an entry started over after a lost connection keeps it.
     void convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
-                       const std::u16string& name, const std::u16string& text,
+                       const std::u16string& name, const std::u16string& text, std::u16string& named,
                        drelk_entry_turns* turns = nullptr, size_t turn = 0);
-    // False when the run was cancelled before the last record.
+    // False when the table did not arrive whole (cancelled, or a record the source failed).
     bool convert_records(mss_table& source, csv_file& writer, const std::u16string& name,
                          std::string& first_error, int& records, bool single);
 };

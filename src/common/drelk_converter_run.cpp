@@ -3,6 +3,7 @@
 #include "MSS/mss_database.hpp"
 #include "MSS/mss_engine.hpp"
 #include "MSS/mss_table.hpp"
+#include "MSS/odb_exception.hpp"
 #include "MSS/odb_oledb.hpp"
 #include "TK/error_handler.hpp"
 #include "TK/tk_before_wait.hpp"
@@ -14,12 +15,14 @@
 #include "common/csv_engine.hpp"
 #include "common/csv_file.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <thread>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Console text: '?' may stand for a character the locale cannot show.
@@ -50,6 +53,16 @@ void report_in(const std::string& context, const tk_exception& e) {
     set_context(context);
     report(e, false);
 }
+
+bool link_lost(const tk_exception& e) {
+    const auto* failure = dynamic_cast<const odb_exception*>(&e);
+    return failure && failure->link_lost();
+}
+
+// A lost server is tried again this often, after these pauses (it may be restarting).
+constexpr int reconnect_tries = 3;
+constexpr std::chrono::milliseconds reconnect_pause[reconnect_tries] = {
+    std::chrono::milliseconds(500), std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)};
 } // namespace
 
 // Entries name their files in the order of the run, whichever job converts them, so that the
@@ -104,15 +117,21 @@ void drelk_converter::get_all_tables(std::vector<std::u16string>& names) {
 
 void drelk_converter::check_dest() {
     TK_WTRACE(1, u"drelk_converter::check_dest(%s)", m_dest.c_str());
+    m_empty_dest = false;
     if (tk_is_path_exist(m_dest)) {
-        if (m_mode == 0) {
-            TK_TRACE(1, "Overwrite entire folder");
-            csv_engine(m_dest).delete_all_tables();
-        }
+        // Emptied by the run once the source database is open: a misspelled database or a
+        // login that cannot read it must not cost the last export.
+        m_empty_dest = m_mode == 0;
         return;
     }
     if (tk_is_file_exist(m_dest, 0x4000))
         throw tk_exception("You should enter path to CSV folder, not a file name", 1);
+    // A folder that is there but may not be entered is no folder to create.
+    std::string narrow;
+    struct stat st;
+    if (tk_to_ansi(m_dest, narrow) && ::stat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        ::access(narrow.c_str(), X_OK) != 0)
+        throw tk_exception_ex("The folder " + narrow + " cannot be entered: ");
     common_create_path(m_dest);
 }
 
@@ -147,7 +166,13 @@ void drelk_converter::operator()() {
     std::unique_ptr<csv_validator> validator;
     try {
         db = engine().open_db(m_source, 1);
+        if (m_empty_dest) {
+            TK_TRACE(1, "Overwrite entire folder");
+            m_empty_dest = false;
+            csv_engine(m_dest).delete_all_tables();
+        }
         folder = std::make_unique<csv_engine>(m_dest);
+        folder->remove_leftovers();
         if (m_console && m_selected_names.empty() && m_selection.empty()) m_selected_names = db->tables();
         for (const std::u16string& name : m_selected_names) m_selection.emplace(name, std::u16string());
         tables_in_run = static_cast<int>(m_selection.size());
@@ -162,7 +187,19 @@ void drelk_converter::operator()() {
         else
             for (const auto& [name, text] : m_selection) {
                 if (m_cancel) break;
-                convert_entry(*db, *folder, *validator, name, text);
+                std::u16string named;
+                for (int lost = 0;; ++lost) {
+                    try {
+                        convert_entry(*db, *folder, *validator, name, text, named);
+                        break;
+                    } catch (const tk_exception& e) {
+                        if (m_cancel || !link_lost(e) || lost == reconnect_tries) throw;
+                        // The entry's file went with its writer; it starts again on a new
+                        // connection, and the tables already finished stay.
+                        db.reset();
+                        db = reconnect(e);
+                    }
+                }
                 ++tables_done;
             }
         set_context("");
@@ -183,6 +220,30 @@ void drelk_converter::operator()() {
     }
 }
 
+std::unique_ptr<mss_database> drelk_converter::reconnect(const tk_exception& cause) {
+    TK_TRACE(3, "The connection to the server was lost: %s", cause.message().c_str());
+    // Jobs that lost theirs at once connect again one at a time.
+    static std::mutex connecting;
+    std::string last = cause.message();
+    for (int attempt = 0; attempt < reconnect_tries; ++attempt) {
+        // In short steps, so that a cancel is not kept waiting.
+        auto until = std::chrono::steady_clock::now() + reconnect_pause[attempt];
+        while (!m_cancel && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (m_cancel) throw cause;
+        TK_TRACE(3, "Connecting again (%d of %d)", attempt + 1, reconnect_tries);
+        try {
+            std::lock_guard<std::mutex> guard(connecting);
+            return engine().open_db(m_source, 1);
+        } catch (const tk_exception& e) {
+            if (e.level() >= 2) throw;
+            last = e.message();
+            TK_TRACE(3, "Connecting again failed: %s", last.c_str());
+        }
+    }
+    throw tk_exception("The connection to the server was lost and could not be made again: " + last, 1);
+}
+
 void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& folder, csv_validator& validator) {
     std::vector<const udb_selection::value_type*> entries;
     for (const auto& entry : m_selection) entries.push_back(&entry);
@@ -199,8 +260,8 @@ void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& 
     std::atomic<bool> failed{false};
     std::atomic<bool> ended{false};
     std::mutex failure_lock;
-    std::string failure;
-    auto job = [&](mss_database& db) {
+    std::exception_ptr failure;
+    auto job = [&](std::unique_ptr<mss_database>& db) {
         for (;;) {
             size_t at = next++;
             if (at >= entries.size()) return;
@@ -208,33 +269,47 @@ void drelk_converter::run_jobs(std::unique_ptr<mss_database> first, csv_engine& 
                 turns.pass(at);
                 continue;
             }
+            std::u16string named;
             try {
-                convert_entry(db, folder, validator, entries[at]->first, entries[at]->second, &turns, at);
+                for (int lost = 0;; ++lost) {
+                    try {
+                        convert_entry(*db, folder, validator, entries[at]->first, entries[at]->second, named,
+                                      &turns, at);
+                        break;
+                    } catch (const tk_exception& e) {
+                        if (m_cancel || failed || !link_lost(e) || lost == reconnect_tries) throw;
+                        // This job's connection only: the entry starts again on a new one.
+                        db.reset();
+                        db = reconnect(e);
+                    }
+                }
             } catch (const tk_final_exception&) {
                 // The wizard's handler ended the run: every job stops, quietly.
                 turns.pass(at);
                 ended = true;
                 failed = true;
-            } catch (const std::exception& e) {
-                // Outside the toolkit's family (out of memory): every job stops, the run fails.
+            } catch (const std::exception&) {
+                // A server that cannot be reached again, or something outside the toolkit's
+                // family (out of memory): every job stops, the run fails with the first.
                 turns.pass(at);
                 std::lock_guard<std::mutex> guard(failure_lock);
-                if (!failed.exchange(true)) failure = e.what();
+                if (!failed.exchange(true)) failure = std::current_exception();
             }
             ++tables_done;
         }
     };
     std::vector<std::thread> threads;
-    for (size_t i = 1; i < count; ++i) threads.emplace_back(job, std::ref(*databases[i]));
-    job(*databases[0]);
+    for (size_t i = 1; i < count; ++i) threads.emplace_back(job, std::ref(databases[i]));
+    job(databases[0]);
     for (std::thread& thread : threads) thread.join();
     if (ended) throw tk_final_exception();
-    if (failed) throw std::runtime_error(failure);
+    // A cancel during a reconnect is no failure.
+    if (failure && !m_cancel) std::rethrow_exception(failure);
 }
 
 void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_validator& validator,
                                     const std::u16string& name, const std::u16string& text,
-                                    drelk_entry_turns* turns, size_t turn) {
+                                    std::u16string& named, drelk_entry_turns* turns, size_t turn) {
     // The turn is passed however the entry ends.
     struct turn_guard {
         drelk_entry_turns* turns;
@@ -250,6 +325,8 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         records_converted = 0;
     }
     int converted = 0;
+    int counted_in_run = 0;
+    bool closed = false;
     std::unique_ptr<mss_table> source;
     std::unique_ptr<csv_file> writer;
     drelk_outcome outcome;
@@ -270,6 +347,7 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
     try {
         // A query is not a table of the database: only tables are looked up.
         if (m_console && text.empty() && !db.is_table_exist(name)) {
+            TK_WTRACE(3, u"Table %s not exists", name.c_str());
             done(drelk_outcome::missing);
             if (!m_silent) {
                 tk_console_write(stderr, "Table " + shown(name) + " not exists\n");
@@ -281,15 +359,18 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         const int mode = tk_log::wants(2) ? 1 : 1 | 96 | mss_table::skip_column_details;
         source = text.empty() ? db.get_table(name, mode) : db.get_table(name, text, mode);
         if (source->schema().empty()) return done(drelk_outcome::skipped);
-        if (turns) turns->wait(turn);
-        bool acceptable = validator.is_acceptable(name);
-        std::u16string base = acceptable ? name : validator.get_safe_name(name);
-        // Mode 2 keeps a file of the kind this run writes; mode 1 replaces every kind.
+        // Started over after a lost connection: the name it had, its turn long passed.
+        const bool again = !named.empty();
+        if (turns && !again) turns->wait(turn);
+        bool acceptable = again || validator.is_acceptable(name);
+        std::u16string base = again ? named : acceptable ? name : validator.get_safe_name(name);
+        // Mode 2 keeps a file of the kind this run writes; mode 1 replaces every kind, only once
+        // the new file is whole.
         if (m_mode == 2 && folder.is_table_exist(base, m_compression)) {
             outcome.file = tk_to_utf8(folder.get_full_file_name(base, m_compression));
             return done(drelk_outcome::skipped);
         }
-        if (m_mode == 1 && folder.is_table_exist(base)) folder.delete_tab(base);
+        const bool replace = m_mode == 1 && folder.is_table_exist(base);
         std::u16string file = folder.get_full_file_name(base, m_compression);
         tk_to_ansi(file, outcome.file);
         char delim = delimiter_char(m_delimiter);
@@ -297,34 +378,53 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
             writer = std::make_unique<csv_file>(file, delim, source->schema().field_names(), m_compression);
         else
             writer = std::make_unique<csv_file>(file, delim, m_compression);
-        if (!acceptable) {
-            TK_WTRACE(2, u"Store generated table name '%s'", base.c_str());
-            validator.add_existing_name(base);
+        if (!again) {
+            if (!acceptable) {
+                TK_WTRACE(2, u"Store generated table name '%s'", base.c_str());
+                validator.add_existing_name(base);
+            }
+            validator.add_restricted_name(base);
+            named = base;
         }
-        validator.add_restricted_name(base);
         if (turns) turns->pass(turn);
+        counted_in_run = source->records_count();
         if (single)
-            records_in_table = source->records_count();
+            records_in_table = counted_in_run;
         else
-            records_in_table += source->records_count();
+            records_in_table += counted_in_run;
         TK_WTRACE(3, u"Converting table %s", name.c_str());
         if (m_console && !m_silent) {
             tk_console_write(stdout, "Converting table " + shown(name) + "\n");
         }
         if (!m_only_definitions && !convert_records(*source, *writer, name, outcome.error, converted, single)) {
             writer->discard();
-            return;
+            if (m_cancel) return;
+            // A record the source could not deliver: a half table is no file.
+            outcome.file.clear();
+            return done(drelk_outcome::failed);
         }
         writer->close();
+        closed = true;
+        // Other spellings and kinds of the name (Orders.CSV beside orders.csv) go with the old file.
+        if (replace) folder.delete_tab(base, m_compression);
         done(outcome.error.empty() ? drelk_outcome::converted : drelk_outcome::failed);
     } catch (const tk_exception& e) {
         if (m_cancel) {
             if (writer) writer->discard();
             return;
         }
+        // The run connects again and starts the entry over; its writer removes its file, and
+        // what it added to the run's counts is taken back.
+        if (link_lost(e)) {
+            if (!single) {
+                records_in_table -= counted_in_run;
+                records_converted -= converted;
+            }
+            throw;
+        }
         if (outcome.error.empty()) outcome.error = one_line(e.message());
-        // No file of it stays when it was not written at all.
-        if (!writer) outcome.file.clear();
+        // No file of it stays unless it was closed whole.
+        if (!closed) outcome.file.clear();
         done(drelk_outcome::failed);
         report_in(shown(name), e);
     }
@@ -354,11 +454,12 @@ bool drelk_converter::convert_records(mss_table& source, csv_file& writer, const
             source.next();
         } catch (const tk_exception& e) {
             if (m_cancel) return false;
+            if (link_lost(e)) throw;
             if (first_error.empty()) first_error = one_line(e.message());
             // The number of the record that failed to arrive or to be written.
             report_in(shown(name) + ", record #" + std::to_string(records + 1), e);
-            // A record the source could not deliver ends the table; what was written stays.
-            if (e.level() == 0) return true;
+            // A record the source could not deliver ends the table, and a half table is no file.
+            if (e.level() == 0) return false;
             if (!written) counted();
             source.next();
         }

@@ -119,3 +119,20 @@ TEST(udb_validator, existing_names_make_duplicates_not_unacceptable) {
     EXPECT_FALSE(v.is_duplicated(u"Orders "));
     EXPECT_EQ(v.get_safe_name(u"orders"), u"orders00000");
 }
+
+// A file name takes 255 bytes at most, its hidden twin while written 9 more: a longer name is cut
+// on a character boundary and numbered like any cut name.
+TEST(csv_validator, long_names_are_cut_to_fit_a_file_name) {
+    std::u16string cjk(84, u'\u6CE8'); // three bytes each in UTF-8: 256 with ".csv"
+    std::u16string fits(78, u'\u6CE8');
+    std::u16string other = std::u16string(83, u'\u6CE8') + u"x";
+    EXPECT_EQ(base_names({cjk, other}), (names{fits + u"000", fits + u"001"}));
+    // Characters outside the basic plane (four bytes) are never split.
+    std::u16string wide;
+    for (int i = 0; i < 70; ++i) wide += u"𠀀";
+    std::u16string cut = base_names({wide})[0];
+    EXPECT_EQ(cut, wide.substr(0, 2 * 58) + u"000");
+    // 242 bytes with ".csv" fits: its hidden compressed form ".NAME.csv.zst.partial" takes 255.
+    std::u16string ascii(238, u'a');
+    EXPECT_EQ(base_names({ascii, ascii + u"b"}), (names{ascii, std::u16string(235, u'a') + u"000"}));
+}

@@ -67,7 +67,10 @@ TEST(pellorin_usage, text_lines_are_exact) {
                         "   --compress=... compress the CSV files (gz or zst)\n"
                         "   --dest=...     "),
               std::string::npos);
-    EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n   --report=...   "), std::string::npos);
+    EXPECT_NE(text.find("   --pswd=...     MS SQL user password\n"
+                        "                  (without it, the PELLORIN_PSWD environment variable)\n"
+                        "   --report=...   "),
+              std::string::npos);
     EXPECT_NE(text.find("   --src=...      MS SQL database name\n   --strict       "), std::string::npos);
     EXPECT_NE(text.find("   --inc_fnames   include MS SQL field names into CSV files\n   --jobs=...     "),
               std::string::npos);
@@ -76,7 +79,7 @@ TEST(pellorin_usage, text_lines_are_exact) {
                         "\n"
                         "NOTES:\n"),
               std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 35);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 36);
 }
 
 TEST(pellorin_usage, version_goes_to_stdout_with_status_0_as_soon_as_it_is_read) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using test_support::gunzip;
 using test_support::read_file;
 using test_support::unzstd;
@@ -49,9 +51,19 @@ TEST(csv_compress, both_kinds_hold_the_plain_bytes_and_a_record_taken_back_leave
     EXPECT_TRUE(unzstd(read_file(dir.file("t.csv.zst"))) == plain);
 
     // A table without rows: a valid stream of nothing but the header, or of nothing at all.
-    { csv_file file(tk_utf8_to_wstring(dir.file("e.csv.gz")), ';', 1); }
+    {
+        csv_file file(tk_utf8_to_wstring(dir.file("e.csv.gz")), ';', 1);
+        file.close();
+    }
     EXPECT_EQ(gunzip(read_file(dir.file("e.csv.gz"))), "");
-    { csv_file file(tk_utf8_to_wstring(dir.file("h.csv.zst")), ';', {u"a"}, 2); }
+    {
+        csv_file file(tk_utf8_to_wstring(dir.file("h.csv.zst")), ';', {u"a"}, 2);
+        file.close();
+    }
+    // One not closed is no file at all, nor a hidden one.
+    { csv_file file(tk_utf8_to_wstring(dir.file("u.csv.gz")), ';', {u"a"}, 1); }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("u.csv.gz")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".u.csv.gz.partial")));
     EXPECT_EQ(unzstd(read_file(dir.file("h.csv.zst"))), "a\r\n");
 }
 

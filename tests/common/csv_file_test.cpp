@@ -28,6 +28,7 @@ std::string written(char delim, const std::vector<row>& rows) {
     {
         csv_file file(tk_utf8_to_wstring(dir.file("t.csv")), delim);
         for (const auto& r : rows) append(file, r);
+        file.close();
     }
     return read_file(dir.file("t.csv"));
 }
@@ -170,6 +171,7 @@ TEST(csv_file, header_names_are_quoted_by_the_field_rule) {
         csv_file file(tk_utf8_to_wstring(dir.file("h.csv")), ';',
                       {u"Id", u"Order;No", u"Say \"hi\"", u"Two\nlines"});
         append(file, {ole_variant(1), text(u"A-1"), text(u"hi"), text(u"x")});
+        file.close();
     }
     EXPECT_EQ(read_file(dir.file("h.csv")), "Id;\"Order;No\";\"Say \"\"hi\"\"\";\"Two\nlines\"\r\n"
                                             "1;A-1;hi;x\r\n");
@@ -182,9 +184,17 @@ TEST(csv_file, header_is_in_the_narrow_encoding_and_values_in_utf8) {
     {
         csv_file file(tk_utf8_to_wstring(dir.file("l.csv")), ',', {u"Café", u"Ж"});
         append(file, {text(u"Café"), text(u"Ж")});
+        file.close();
     }
-    // A file name the encoding cannot spell is refused rather than written under a near name.
-    EXPECT_THROW(csv_file(tk_utf8_to_wstring(dir.file("\xD0\x96.csv")), ','), tk_exception);
+    // A file name the encoding cannot spell is refused rather than written under a near name,
+    // as a failure of that table only.
+    try {
+        csv_file(tk_utf8_to_wstring(dir.file("\xD0\x96.csv")), ',');
+        ADD_FAILURE() << "an unspellable name was written";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.message(), "cannot be written as a file name in the encoding ISO-8859-1");
+        EXPECT_EQ(e.level(), 0);
+    }
     std::setlocale(LC_CTYPE, "C");
     tk_reset_ansi_codeset();
     EXPECT_EQ(read_file(dir.file("l.csv")), "Caf\xE9,?\r\nCaf\xC3\xA9,\xD0\x96\r\n");
@@ -192,8 +202,8 @@ TEST(csv_file, header_is_in_the_narrow_encoding_and_values_in_utf8) {
 
 TEST(csv_file, a_table_without_rows_leaves_the_header_or_nothing) {
     temp_dir dir;
-    { csv_file with(tk_utf8_to_wstring(dir.file("a.csv")), '\t', {u"x", u"y"}); }
-    { csv_file without(tk_utf8_to_wstring(dir.file("b.csv")), '\t'); }
+    csv_file(tk_utf8_to_wstring(dir.file("a.csv")), '\t', {u"x", u"y"}).close();
+    csv_file(tk_utf8_to_wstring(dir.file("b.csv")), '\t').close();
     EXPECT_EQ(read_file(dir.file("a.csv")), "x\ty\r\n");
     EXPECT_EQ(read_file(dir.file("b.csv")), "");
 }
@@ -245,11 +255,11 @@ TEST(csv_file, records_go_out_whole_in_batches) {
         expected += std::to_string(n) + ";" + tk_to_utf8(s) + "\r\n";
     };
     record(1, filler);
-    EXPECT_EQ(read_file(path), "");
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), "");
     size_t writes = 0;
     for (int n = 2; n < 2000; ++n) {
         record(n, filler);
-        std::string now = read_file(path);
+        std::string now = read_file(csv_file::partial_name(path));
         if (now.empty()) continue;
         if (now.size() != expected.size()) {
             EXPECT_EQ(now, expected.substr(0, now.size()));
@@ -262,12 +272,12 @@ TEST(csv_file, records_go_out_whole_in_batches) {
     EXPECT_GE(writes, 2u);
     const std::u16string alone(100000, u'w');
     record(2000, alone);
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), expected);
     record(2001, u"tail");
-    EXPECT_NE(read_file(path), expected);
+    EXPECT_NE(read_file(csv_file::partial_name(path)), expected);
     // A reader about to wait hands the gathered records over; so does the close.
     csv_file::flush_before_wait(&file);
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(csv_file::partial_name(path)), expected);
     record(2002, u"last");
     file.close();
     EXPECT_EQ(read_file(path), expected);
@@ -288,9 +298,15 @@ TEST(csv_file, a_failed_write_leaves_whole_records_only) {
             append(file, {text(std::u16string(csv_file::batch_bytes, u'1'))});
             append(file, {text(u"123456789")});
             append(file, {text(u"123456789")});
-            file.close();
-        } catch (const tk_exception& e) {
-            _exit(e.level() == 1 ? 0 : 2);
+            try {
+                file.close();
+            } catch (const tk_exception& e) {
+                // A caller that goes on keeps whole records only.
+                file.close();
+                _exit(e.level() == 1 ? 0 : 2);
+            }
+        } catch (const tk_exception&) {
+            _exit(3);
         }
         _exit(1);
     }
@@ -341,10 +357,41 @@ TEST(csv_file, a_record_failing_after_its_first_pieces_leaves_nothing) {
         record.append(std::make_unique<failing>(u"g", 0, ole_variant(1)));
         EXPECT_THROW(file.append_record(record), tk_exception);
         if (more) append(file, {text(u"third")});
+        file.close();
     };
     temp_dir dir;
     write(dir.file("a.csv"), true);
     EXPECT_EQ(read_file(dir.file("a.csv")), "first\r\nthird\r\n");
     write(dir.file("b.csv"), false);
     EXPECT_EQ(read_file(dir.file("b.csv")), "first\r\n");
+}
+
+// Until close() the records are in a hidden file beside the name; a file never closed (a table
+// that failed) leaves the name as it was, and a file closed replaces the old one whole.
+TEST(csv_file, only_a_closed_file_takes_its_name) {
+    temp_dir dir;
+    std::string path = dir.file("t.csv"), hidden = dir.file(".t.csv.partial");
+    test_support::write_file(path, "old\r\n");
+    {
+        csv_file file(tk_utf8_to_wstring(path), ';', {u"a"});
+        append(file, {text(u"half")});
+        EXPECT_EQ(access(hidden.c_str(), F_OK), 0);
+        EXPECT_EQ(read_file(path), "old\r\n");
+    }
+    EXPECT_EQ(read_file(path), "old\r\n");
+    EXPECT_EQ(access(hidden.c_str(), F_OK), -1);
+
+    csv_file discarded(tk_utf8_to_wstring(path), ';');
+    discarded.discard();
+    EXPECT_EQ(access(hidden.c_str(), F_OK), -1);
+
+    csv_file file(tk_utf8_to_wstring(path), ';');
+    append(file, {text(u"new")});
+    file.close();
+    EXPECT_EQ(read_file(path), "new\r\n");
+    EXPECT_EQ(access(hidden.c_str(), F_OK), -1);
+
+    EXPECT_TRUE(csv_file::is_partial_name(".orders.csv.partial"));
+    for (const char* other : {"orders.csv.partial", ".csv.partial", ".orders.csv", ".orders.txt.partial"})
+        EXPECT_FALSE(csv_file::is_partial_name(other)) << other;
 }

@@ -60,7 +60,7 @@ int wait_status(pid_t pid) {
 } // namespace
 
 process_result run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                           const std::string& cwd, bool unprivileged) {
+                           const std::string& cwd, bool unprivileged, const std::function<void(int)>& started) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -90,6 +90,7 @@ process_result run_process(const std::vector<std::string>& argv, const std::vect
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (started) started(pid);
     process_result result;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_count = 2;

@@ -32,8 +32,10 @@ struct process_result {
 
 // Runs a program with arguments (no shell); env entries "NAME=value" are added to the
 // environment, "NAME=" removes one. Working directory `cwd` when not empty.
+// `started`, when given, is called with the child's process id once it runs.
 process_result run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                           const std::string& cwd = {}, bool unprivileged = false);
+                           const std::string& cwd = {}, bool unprivileged = false,
+                           const std::function<void(int)>& started = {});
 
 // Runs `check` in a child process as an unprivileged user (root may write read-only files) and
 // returns its answer. Without root it runs as the current user.

@@ -359,6 +359,7 @@ TEST_F(pellorin_options, jobs_give_the_files_of_one_job) {
     write_file(profile, "[MS SQL Server settings]\r\nserver=127.0.0.1," + std::to_string(server->port()) +
                             "\r\nlogin=sa\r\npassword=pw\r\n[Generic settings]\r\njobs=2\r\n[Selected Tables]\r\nQ1=SELECT id FROM dbo.T1005\r\n"
                         "Q2=SELECT label FROM dbo.T1006\r\n");
+    ::chmod(profile.c_str(), 0600);
     temp_dir listed;
     r = pellorin({"--profile=" + profile, "--src=E2E", "--dest=" + listed.path(),
                   list_file("T1001\nNoSuch\nT1002\n"), "--jobs=3"});
