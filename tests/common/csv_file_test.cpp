@@ -391,7 +391,9 @@ TEST(csv_file, only_a_closed_file_takes_its_name) {
     EXPECT_EQ(read_file(path), "new\r\n");
     EXPECT_EQ(access(hidden.c_str(), F_OK), -1);
 
-    EXPECT_TRUE(csv_file::is_partial_name(".orders.csv.partial"));
-    for (const char* other : {"orders.csv.partial", ".csv.partial", ".orders.csv", ".orders.txt.partial"})
+    for (const char* ours : {".orders.csv.partial", ".orders.csv.gz.partial", ".orders.csv.zst.partial"})
+        EXPECT_TRUE(csv_file::is_partial_name(ours)) << ours;
+    for (const char* other : {"orders.csv.partial", ".csv.partial", ".csv.gz.partial", ".orders.csv",
+                              ".orders.txt.partial", ".orders.gz.partial"})
         EXPECT_FALSE(csv_file::is_partial_name(other)) << other;
 }

@@ -2,6 +2,7 @@
 // files or none, resumable runs, profiles that load or fail loudly, a lost server, signals and
 // passwords kept off the command line.
 
+#include "support/decompress.hpp"
 #include "support/test_support.hpp"
 #include "tdsemu/emu_server.hpp"
 
@@ -112,7 +113,7 @@ protected:
     }
     bool no_partial_files() const {
         std::string listing = test_support::run_process({"/bin/ls", "-A", out.path()}).out;
-        return listing.find(".csv.partial") == std::string::npos;
+        return listing.find(".partial") == std::string::npos;
     }
 
     std::string host;
@@ -274,6 +275,20 @@ TEST_F(pellorin_unattended, a_lost_server_is_connected_again_and_the_table_conve
                               << got.substr(at > 200 ? at - 200 : 0, 400) << "\n----\n"
                               << whole.substr(at > 200 ? at - 200 : 0, 400);
     EXPECT_EQ(file("orders.csv"), orders);
+
+    // With jobs and compression: the job that lost its connection makes its own again, and the
+    // compressed file is whole; mode 1 replaces the plain files.
+    run = pellorin_async(login({list, "--mode=1", "--jobs=2", "--compress=gz"}));
+    ASSERT_TRUE(wait_for(".zbig.csv.gz.partial", 1 << 16));
+    server->stop();
+    restart();
+    r = run.get();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(test_support::gunzip(file("zbig.csv.gz")) == whole);
+    EXPECT_EQ(test_support::gunzip(file("orders.csv.gz")), orders);
+    EXPECT_FALSE(exists("zbig.csv"));
+    EXPECT_FALSE(exists("orders.csv"));
+    EXPECT_TRUE(no_partial_files());
 
     // Gone for good: the whole job fails; the finished table stays, the cut one leaves no file.
     std::remove(out.file("zbig.csv").c_str());
