@@ -28,7 +28,7 @@ trap cleanup EXIT
 # progress page stays long enough for its picture, and a table big enough for its record line.
 mkfifo "$home/port"
 "$build/testing/tabloxa-tdsemu" --seed testing/demo/demo.sql --login sa:Tabloxa-1 --delay-ms 700 \
-    --generate DemoShop.dbo.OrderHistory=100000 \
+    --generate DemoShop.dbo.OrderHistory=500000 \
     >"$home/port" 2>"$home/emulator.log" &
 emulator_pid=$!
 read -r -t 30 port <"$home/port" || { echo "The emulator did not start:"; cat "$home/emulator.log"; exit 1; }
