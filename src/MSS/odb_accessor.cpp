@@ -1,5 +1,6 @@
 #include "MSS/odb_accessor.hpp"
 
+#include "MSS/odb_error_object.hpp"
 #include "MSS/odb_exception.hpp"
 #include "TK/tk_log.hpp"
 
@@ -26,6 +27,25 @@ DBLENGTH grown_size(DBLENGTH needed, DBLENGTH old) {
 
 // The cap on re-reading one row for values that outgrew their slots.
 constexpr int max_regrowths = 4;
+
+// Numbers are asked for as numbers: their text would only be parsed back. Integers of every size
+// and bit come as 64-bit integers, a float as a double, a real as a float.
+DBTYPE number_binding(DBTYPE column) {
+    switch (column) {
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI1:
+    case DBTYPE_BOOL:
+        return DBTYPE_I8;
+    case DBTYPE_R8:
+        return DBTYPE_R8;
+    case DBTYPE_R4:
+        return DBTYPE_R4;
+    default:
+        return DBTYPE_EMPTY;
+    }
+}
 } // namespace
 
 odb_accessor::~odb_accessor() {
@@ -98,6 +118,10 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
             b.dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
             b.cbMaxLen = sizeof(void*);
         }
+        if (DBTYPE number = number_binding(info[i].wType)) {
+            b.wType = number;
+            b.cbMaxLen = 8;
+        }
         b.bPrecision = info[i].bPrecision;
         b.bScale = info[i].bScale;
         TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), info[i].wType,
@@ -107,6 +131,28 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
+    const bool numbers = std::any_of(m_bindings.begin(), m_bindings.end(), [](const DBBINDING& b) {
+        return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4;
+    });
+    if (!numbers) return create_accessor(rowset);
+    if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
+                                             m_status.data())))
+        return;
+    // A provider that gives numbers only as text gets text bindings.
+    m_handle = 0;
+    odb_clear_error();
+    for (DBORDINAL i = 0; i < columns; ++i) {
+        DBBINDING& b = m_bindings[i];
+        if (b.wType != DBTYPE_I8 && b.wType != DBTYPE_R8 && b.wType != DBTYPE_R4) continue;
+        b.wType = DBTYPE_WSTR;
+        b.cbMaxLen = get_bind_size(i);
+        b.cbMaxLen += b.cbMaxLen & 1;
+        TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), m_info[i].wType,
+                 static_cast<int>(b.cbMaxLen));
+    }
+    layout();
+    TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
+    m_status.assign(columns, DBBINDSTATUS_OK);
     create_accessor(rowset);
 }
 

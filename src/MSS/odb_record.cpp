@@ -84,6 +84,25 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
         TK_TRACE(1, "offset=%d", static_cast<int>(b.obValue));
         TK_TRACE(1, "type1=%d, type2=%d", column.wType, b.wType);
         TK_TRACE(1, "Field #%d - OK, length=%d", static_cast<int>(i), static_cast<int>(length));
+        // A number bound as one becomes the field's variant without a text between.
+        if (b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4) {
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            const VARTYPE vt = get_vartype(column.wType);
+            if (b.wType == DBTYPE_I8) {
+                std::int64_t whole;
+                std::memcpy(&whole, value, sizeof whole);
+                field.from_integer(whole, vt);
+            } else if (b.wType == DBTYPE_R8) {
+                double real;
+                std::memcpy(&real, value, sizeof real);
+                field.from_real(real, vt);
+            } else {
+                float real;
+                std::memcpy(&real, value, sizeof real);
+                field.from_real(real, vt);
+            }
+            continue;
+        }
         if (column.wType == DBTYPE_BYTES) {
             TK_TRACE(1, "Processing VT_BLOB");
             field.set_size(static_cast<std::int32_t>(length));

@@ -118,7 +118,15 @@ rows read_all(const std::shared_ptr<odbc_pool>& pool, odbc_statement_result::run
     odbc_statement_result result(pool, std::move(run));
     rows all;
     odbc_row row;
-    while (result.fetch(row)) all.push_back(row);
+    while (result.fetch(row)) {
+        // The catalog's rows are read, compared and handed on as text.
+        for (odbc_value& value : row)
+            if (value.number != odbc_value::no_number) {
+                odbc_number_text(value, value.text);
+                value.number = odbc_value::no_number;
+            }
+        all.push_back(row);
+    }
     return all;
 }
 

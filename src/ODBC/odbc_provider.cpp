@@ -11,6 +11,7 @@
 #include "TK/tk_log.hpp"
 #include "TK/tk_utils.hpp"
 
+#include <charconv>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -185,9 +186,16 @@ public:
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             DBBINDSTATUS status = DBBINDSTATUS_OK;
             const DBTYPE type = bindings[i].wType & ~DBTYPE_BYREF;
+            const bool number = type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4;
             if (bindings[i].iOrdinal < 1 || bindings[i].iOrdinal > columns)
                 status = DBBINDSTATUS_BADORDINAL;
-            else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES)
+            else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES && !number)
+                status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            // A number is given as one, by value, only for a column of numbers.
+            else if (number && ((bindings[i].wType & DBTYPE_BYREF) || !is_number_column(bindings[i].iOrdinal - 1, type)))
+                status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            // Its text would have nowhere to stay.
+            else if ((bindings[i].wType & DBTYPE_BYREF) && is_number_column(bindings[i].iOrdinal - 1, DBTYPE_EMPTY))
                 status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
             // A pointer can only be to the value as it is held: no hexadecimal text of bytes.
             else if ((bindings[i].wType & DBTYPE_BYREF) && (type == DBTYPE_BYTES) != m_is_bytes[bindings[i].iOrdinal - 1])
@@ -200,7 +208,7 @@ public:
                              {},
                              0,
                              u"[Tabloxa][ODBC]",
-                             u"A binding names no column or a type other than text or bytes"}});
+                             u"A binding names no column or a type other than text, bytes or the column's number"}});
             return DB_E_ERRORSOCCURRED;
         }
         *accessor = ++m_last_accessor;
@@ -226,6 +234,48 @@ private:
         return m_slots.size() - 1;
     }
 
+    // A column the binding reads as a number: with a type, whether a binding of it fits.
+    bool is_number_column(size_t index, DBTYPE type) const {
+        switch (m_result->columns()[index].read) {
+        case odbc_column::integer:
+            return type == DBTYPE_EMPTY || type == DBTYPE_I8;
+        case odbc_column::real8:
+            return type == DBTYPE_EMPTY || type == DBTYPE_R8;
+        case odbc_column::real4:
+            return type == DBTYPE_EMPTY || type == DBTYPE_R4;
+        default:
+            return false;
+        }
+    }
+
+    // A number binding's value: as it came, or an integer read from its text (a result held in
+    // memory, such as the catalog's).
+    static bool number_value(const odbc_value& value, DBTYPE type, unsigned char* out) {
+        if (type == DBTYPE_I8) {
+            long long whole = value.typed.whole;
+            if (value.number != odbc_value::integer && !parse_integer(value.text, whole)) return false;
+            std::memcpy(out, &whole, sizeof whole);
+        } else if (type == DBTYPE_R8) {
+            if (value.number != odbc_value::real8) return false;
+            std::memcpy(out, &value.typed.real8, sizeof value.typed.real8);
+        } else {
+            if (value.number != odbc_value::real4) return false;
+            std::memcpy(out, &value.typed.real4, sizeof value.typed.real4);
+        }
+        return true;
+    }
+
+    static bool parse_integer(const std::u16string& text, long long& out) {
+        char narrow[24];
+        if (text.empty() || text.size() > sizeof narrow) return false;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] > 0x7F) return false;
+            narrow[i] = static_cast<char>(text[i]);
+        }
+        auto [end, ec] = std::from_chars(narrow, narrow + text.size(), out);
+        return ec == std::errc() && end == narrow + text.size();
+    }
+
     slot* find(HROW handle) {
         if (handle < 1 || handle > m_slots.size() || !m_slots[handle - 1].held) return nullptr;
         return &m_slots[handle - 1];
@@ -243,9 +293,16 @@ private:
             length = is_bytes ? value.bytes.size() : value.text.size() * sizeof(char16_t);
             if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
         } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
-            if (binding.wType == DBTYPE_WSTR) {
+            if (binding.wType == DBTYPE_I8 || binding.wType == DBTYPE_R8 || binding.wType == DBTYPE_R4) {
+                length = binding.wType == DBTYPE_R4 ? sizeof(float) : sizeof(double);
+                if ((binding.dwPart & DBPART_VALUE) && !number_value(value, binding.wType, base + binding.obValue))
+                    status = DBSTATUS_E_CANTCONVERTVALUE;
+            } else if (binding.wType == DBTYPE_WSTR) {
                 const std::u16string* text = &value.text;
-                if (is_bytes) {
+                if (value.number != odbc_value::no_number) {
+                    odbc_number_text(value, m_number_text);
+                    text = &m_number_text;
+                } else if (is_bytes) {
                     // Binary data read as text: hexadecimal digits, as OLE DB converts it.
                     m_hex_narrow.resize(value.bytes.size() * 2 + 1);
                     tk_bin_to_hex(reinterpret_cast<const unsigned char*>(value.bytes.data()),
@@ -292,6 +349,7 @@ private:
     HACCESSOR m_last_accessor = 0;
     std::string m_hex_narrow;
     std::u16string m_hex;
+    std::u16string m_number_text;
 };
 
 HRESULT hand_out_rowset(std::unique_ptr<odbc_result> result, REFIID riid, IUnknown** out) {

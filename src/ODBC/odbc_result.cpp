@@ -180,6 +180,27 @@ bool fixed_c_type(odbc_column::read_kind kind, SQLSMALLINT& type, SQLLEN& size) 
 
 } // namespace
 
+void odbc_number_text(const odbc_value& value, std::u16string& out) {
+    switch (value.number) {
+    case odbc_value::real8:
+        // The number itself: a driver's own text may not give back the same number.
+        format_real(value.typed.real8, 17, out);
+        return;
+    case odbc_value::real4:
+        format_real(value.typed.real4, 9, out);
+        return;
+    case odbc_value::integer: {
+        char digits[24];
+        char* end = std::to_chars(digits, digits + sizeof digits, value.typed.whole).ptr;
+        out.assign(digits, end);
+        return;
+    }
+    default:
+        out = value.text;
+        return;
+    }
+}
+
 struct odbc_bound_value {
     union {
         SQLBIGINT whole;
@@ -491,20 +512,23 @@ void odbc_statement_result::read_fixed(const odbc_column& column, const odbc_bou
         value.text.clear();
         return;
     }
+    // Numbers stay as they came; only a binding that asks for text gets their text.
     switch (column.read) {
     case odbc_column::real8:
-        // The number itself: a driver's own text may not give back the same number.
-        format_real(slot.real8, 17, value.text);
+        value.number = odbc_value::real8;
+        value.typed.real8 = slot.real8;
+        value.text.clear();
         return;
     case odbc_column::real4:
-        format_real(slot.real4, 9, value.text);
+        value.number = odbc_value::real4;
+        value.typed.real4 = slot.real4;
+        value.text.clear();
         return;
-    case odbc_column::integer: {
-        char digits[24];
-        char* end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(slot.whole)).ptr;
-        value.text.assign(digits, end);
+    case odbc_column::integer:
+        value.number = odbc_value::integer;
+        value.typed.whole = slot.whole;
+        value.text.clear();
         return;
-    }
     case odbc_column::guid_bytes:
         format_guid(slot.id, value.text);
         return;
@@ -526,6 +550,7 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
     SQLUSMALLINT number = index + 1;
     SQLLEN indicator = 0;
     value.status = DBSTATUS_S_OK;
+    value.number = odbc_value::no_number;
     switch (column.read) {
     case odbc_column::real8:
     case odbc_column::real4:

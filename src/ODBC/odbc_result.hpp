@@ -38,11 +38,24 @@ struct odbc_column {
 };
 
 // One value of one fetched row; reused from row to row, so its storage is allocated once.
+// A number the driver delivered typed is kept as it came (`number` says which member); its text
+// is written only for a binding that asks for text.
 struct odbc_value {
+    enum number_kind : std::uint8_t { no_number, integer, real8, real4 };
+
     DBSTATUS status = DBSTATUS_S_ISNULL;
-    std::u16string text; // every type but DBTYPE_BYTES
+    number_kind number = no_number;
+    union {
+        long long whole;
+        double real8;
+        float real4;
+    } typed{};
+    std::u16string text; // every type but DBTYPE_BYTES, when not a typed number
     std::string bytes;   // DBTYPE_BYTES
 };
+
+// The text of a typed number, as the driver's own text would give it back exactly.
+void odbc_number_text(const odbc_value& value, std::u16string& out);
 using odbc_row = std::vector<odbc_value>;
 
 // A bound column's value, as the driver writes it at each fetch.

@@ -701,6 +701,64 @@ ole_variant& ole_variant::from_string(std::string_view text, VARTYPE type) {
     return *this;
 }
 
+ole_variant& ole_variant::from_integer(std::int64_t value, VARTYPE type) {
+    const std::int32_t clamped = value > std::numeric_limits<std::int32_t>::max()   ? std::numeric_limits<std::int32_t>::max()
+                                 : value < std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::min()
+                                                                                    : std::int32_t(value);
+    switch (type) {
+    case VT_I2:
+        release();
+        var.iVal = static_cast<std::int16_t>(clamped);
+        break;
+    case VT_I4:
+        release();
+        var.lVal = clamped;
+        break;
+    case VT_UI1:
+        release();
+        var.bVal = static_cast<unsigned char>(clamped);
+        break;
+    case VT_I8:
+        release();
+        hyper = value;
+        var.llVal = value;
+        break;
+    case VT_BOOL:
+        release();
+        var.boolVal = clamped != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    default: {
+        char digits[24];
+        char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        return from_string(std::string_view(digits, end - digits), type);
+    }
+    }
+    var.vt = type;
+    return *this;
+}
+
+ole_variant& ole_variant::from_real(double value, VARTYPE type) {
+    switch (type) {
+    case VT_R8:
+        release();
+        var.dblVal = value;
+        break;
+    case VT_R4:
+        release();
+        var.fltVal = ole_fits_float(value) ? ole_round_to_float(value)
+                     : value > 0        ? std::numeric_limits<float>::infinity()
+                                        : -std::numeric_limits<float>::infinity();
+        break;
+    default: {
+        char digits[40];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 17);
+        return from_string(std::string_view(digits, ec == std::errc() ? end : digits), type);
+    }
+    }
+    var.vt = type;
+    return *this;
+}
+
 bool ole_variant::number_from_text(std::u16string& number, VARTYPE type) {
     if (type == VT_CY)
         TK_TRACE(1, "GOT VT_CY");

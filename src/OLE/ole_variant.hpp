@@ -61,6 +61,9 @@ public:
     // texts give VT_EMPTY; other types the platform cannot convert raise ole_type_exception.
     ole_variant& from_string(std::string_view text, VARTYPE type);
     ole_variant& from_wstring(std::u16string_view text, VARTYPE type);
+    // The same for a number that came as one: the value from_string gives its decimal text.
+    ole_variant& from_integer(std::int64_t value, VARTYPE type);
+    ole_variant& from_real(double value, VARTYPE type);
 
     void attach_string(std::string_view text);
     void attach_wstring(std::u16string_view text);

@@ -303,6 +303,77 @@ TEST_F(odbc_emulator, every_type_arrives_with_its_code_and_exact_text) {
     });
 }
 
+// Numbers can be bound as numbers: the values the texts above spell, with no text between.
+TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell) {
+    std::u16string text = login();
+    in_child([text] {
+        ole_com_ptr<IOpenRowset> session = generic_session(text);
+        ole_com_ptr<IRowset> rowset = open_types(session);
+        ole_com_ptr<IAccessor> accessor;
+        CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
+        // int, smallint, tinyint, bigint and bit as 64-bit integers, real as float, float as double.
+        const std::pair<DBORDINAL, DBTYPE> wanted[] = {{2, DBTYPE_I8}, {3, DBTYPE_I8}, {4, DBTYPE_I8}, {5, DBTYPE_I8},
+                                                       {6, DBTYPE_I8}, {7, DBTYPE_R4}, {8, DBTYPE_R8}};
+        std::vector<DBBINDING> bindings;
+        for (auto [ordinal, type] : wanted) {
+            DBBINDING b{};
+            b.iOrdinal = ordinal;
+            b.obStatus = bindings.size() * 16;
+            b.obLength = b.obStatus + 4;
+            b.obValue = b.obStatus + 8;
+            b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+            b.cbMaxLen = 8;
+            b.wType = type;
+            bindings.push_back(b);
+        }
+        HACCESSOR handle = 0;
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), 0, &handle, nullptr),
+                 S_OK);
+        // Not for a column of other values, not as another kind of number, not by reference.
+        for (auto [ordinal, type] : {std::pair<DBORDINAL, DBTYPE>{9, DBTYPE_I8}, {19, DBTYPE_R8}, {2, DBTYPE_R8},
+                                     {8, DBTYPE_I8}, {2, DBTYPE_WSTR | DBTYPE_BYREF}}) {
+            DBBINDING b = bindings[0];
+            b.iOrdinal = ordinal;
+            b.wType = type;
+            HACCESSOR refused = 0;
+            DBBINDSTATUS status = DBBINDSTATUS_OK;
+            CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &refused, &status), DB_E_ERRORSOCCURRED);
+            CHECK_EQ(status, DBBINDSTATUS_UNSUPPORTEDCONVERSION);
+        }
+        HROW rows[2];
+        HROW* pointer = rows;
+        DBCOUNTITEM got = 0;
+        CHECK(SUCCEEDED(rowset->GetNextRows(0, 0, 2, &got, &pointer)));
+        CHECK_EQ(got, DBCOUNTITEM(2));
+        unsigned char buffer[16 * 7];
+        CHECK_EQ(rowset->GetData(rows[0], handle, buffer), S_OK);
+        auto whole = [&](size_t i) {
+            long long v;
+            std::memcpy(&v, buffer + bindings[i].obValue, 8);
+            return v;
+        };
+        CHECK_EQ(whole(0), 123LL);
+        CHECK_EQ(whole(1), -7LL);
+        CHECK_EQ(whole(2), 255LL);
+        CHECK_EQ(whole(3), 9007199254740993LL);
+        CHECK_EQ(whole(4), 1LL);
+        float real;
+        std::memcpy(&real, buffer + bindings[5].obValue, 4);
+        CHECK_EQ(real, 0.1f);
+        double dbl;
+        std::memcpy(&dbl, buffer + bindings[6].obValue, 8);
+        CHECK_EQ(dbl, 0.1);
+        CHECK_EQ(rowset->GetData(rows[1], handle, buffer), S_OK);
+        for (const DBBINDING& b : bindings) {
+            DBSTATUS status;
+            std::memcpy(&status, buffer + b.obStatus, 4);
+            CHECK_EQ(status, DBSTATUS_S_ISNULL);
+        }
+        CHECK_EQ(rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr), S_OK);
+        accessor->ReleaseAccessor(handle, nullptr);
+    });
+}
+
 TEST_F(odbc_emulator, a_restarted_rowset_gives_the_same_values_again) {
     // A restart runs the text again on a new statement: the columns the fetch writes must be
     // tied to it as they were to the first.

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -328,6 +331,62 @@ std::uint64_t next_random(std::uint64_t& state) {
     state ^= state >> 7;
     state ^= state << 17;
     return state;
+}
+
+// A number that came typed must become the variant its driver text would have: the same type,
+// the same bits and the same printed text, at the edges and for many random values.
+TEST(variant_from_number, is_the_variant_of_the_drivers_text) {
+    auto same = [](const ole_variant& typed, const ole_variant& text, const std::string& what) {
+        EXPECT_EQ(typed.var.vt, text.var.vt) << what;
+        EXPECT_EQ(std::memcmp(&typed.var.llVal, &text.var.llVal, 8), 0) << what;
+        EXPECT_EQ(typed.hyper, text.hyper) << what;
+        EXPECT_EQ(typed.to_string(), text.to_string()) << what;
+    };
+    std::vector<std::int64_t> wholes = {0, 1, -1, 2, 255, 256, -129, 32767, 32768, -32769, 2147483647, 2147483648LL,
+                                        -2147483648LL, -2147483649LL, std::numeric_limits<std::int64_t>::max(),
+                                        std::numeric_limits<std::int64_t>::min(), 9007199254740993LL};
+    std::vector<double> reals = {0.0, -0.0, 0.1, 1.0 / 3, -2.5e-300, 1e308, std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(),
+                                 3.4028234663852886e38, 123456789012345678.0};
+    std::vector<float> floats = {0.0f, -0.0f, 0.1f, 1.0f / 3, std::numeric_limits<float>::max(),
+                                 -std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+                                 std::numeric_limits<float>::denorm_min(), 16777217.0f};
+    std::uint64_t state = 0x2545F4914F6CDD1Dull;
+    for (int i = 0; i < 3000; ++i) {
+        std::uint64_t bits = next_random(state);
+        wholes.push_back(static_cast<std::int64_t>(bits) >> (bits % 60));
+        double real;
+        std::memcpy(&real, &bits, 8);
+        if (std::isfinite(real)) reals.push_back(real);
+        std::uint32_t low = static_cast<std::uint32_t>(bits);
+        float single;
+        std::memcpy(&single, &low, 4);
+        if (std::isfinite(single)) floats.push_back(single);
+    }
+    for (std::int64_t whole : wholes)
+        for (VARTYPE type : {VT_I2, VT_I4, VT_UI1, VT_I8, VT_BOOL, VT_R8, VT_DECIMAL}) {
+            std::string text = std::to_string(whole);
+            ole_variant typed, parsed;
+            typed.from_integer(whole, type);
+            parsed.from_string(text, type);
+            same(typed, parsed, text + " as " + std::to_string(type));
+        }
+    // The driver's texts: 17 digits of a double, 9 of a float.
+    char digits[40];
+    for (double real : reals) {
+        auto end = std::to_chars(digits, digits + sizeof digits, real, std::chars_format::general, 17).ptr;
+        ole_variant typed, parsed;
+        typed.from_real(real, VT_R8);
+        parsed.from_string(std::string_view(digits, end - digits), VT_R8);
+        same(typed, parsed, std::string(digits, end));
+    }
+    for (float single : floats) {
+        auto end = std::to_chars(digits, digits + sizeof digits, single, std::chars_format::general, 9).ptr;
+        ole_variant typed, parsed;
+        typed.from_real(single, VT_R4);
+        parsed.from_string(std::string_view(digits, end - digits), VT_R4);
+        same(typed, parsed, std::string(digits, end));
+    }
 }
 
 TEST(variant_from_string_values, currency_and_decimal_texts_round_trip) {
