@@ -59,7 +59,8 @@ void mss_engine::connect(const std::u16string& host, bool fast_load) {
 
 void mss_engine::connect(const std::u16string& host, const std::u16string& user,
                          const std::u16string& password, bool fast_load) {
-    TK_WTRACE(2, u"mss_engine::connect( %s, %s, %s )", host.c_str(), user.c_str(), password.c_str());
+    // A log file may be read by others: the password is never written to it.
+    TK_WTRACE(2, u"mss_engine::connect( %s, %s, %s )", host.c_str(), user.c_str(), password.empty() ? u"" : u"********");
     TK_TRACE(3, "Connecting to MS SQL server...");
     connect_with(host, user, password, fast_load);
 }

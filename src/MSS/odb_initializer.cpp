@@ -61,8 +61,10 @@ private:
 bool odb_initializer::test_connection(ole_com_ptr<IDBInitialize>& data_source, const std::u16string& host,
                                       const std::u16string& user, const std::u16string& password,
                                       const std::u16string& database) {
-    TK_WTRACE(1, u"odb_initializer::test_connection(%s,%s,%s,%s)", host.c_str(), user.c_str(),
-              password.c_str(), database.c_str());
+    // A log file may be read by others: the password is never written to it.
+    const std::u16string hidden = password.empty() ? u"" : u"********";
+    TK_WTRACE(1, u"odb_initializer::test_connection(%s,%s,%s,%s)", host.c_str(), user.c_str(), hidden.c_str(),
+              database.c_str());
     if (test_native_connection(data_source, CLSID_SQLNCLI11, host, user, password, database)) {
         TK_TRACE(1, "CLSID_SQLNCLI11 succeeded");
         m_b_native = true;
@@ -74,9 +76,13 @@ bool odb_initializer::test_connection(ole_com_ptr<IDBInitialize>& data_source, c
         return true;
     }
     std::u16string init_string = connection_string(host, user, password, database);
-    if (m_login_timeout != odb_default_login_timeout)
-        init_string += u"Connect Timeout=" + tk_utf8_to_wstring(std::to_string(m_login_timeout)) + u";";
-    if (test_generic_connection(data_source, init_string)) {
+    std::u16string shown = connection_string(host, user, hidden, database);
+    if (m_login_timeout != odb_default_login_timeout) {
+        std::u16string timeout = u"Connect Timeout=" + tk_utf8_to_wstring(std::to_string(m_login_timeout)) + u";";
+        init_string += timeout;
+        shown += timeout;
+    }
+    if (test_generic_connection(data_source, init_string, &shown)) {
         m_b_native = false;
         return true;
     }
@@ -119,8 +125,8 @@ bool odb_initializer::test_native_connection(ole_com_ptr<IDBInitialize>& data_so
 }
 
 bool odb_initializer::test_generic_connection(ole_com_ptr<IDBInitialize>& data_source,
-                                              const std::u16string& init_string) {
-    TK_WTRACE(1, u"odb_initializer::test_generic_connection(%s)", init_string.c_str());
+                                              const std::u16string& init_string, const std::u16string* shown) {
+    TK_WTRACE(1, u"odb_initializer::test_generic_connection(%s)", (shown ? *shown : init_string).c_str());
     ole_com_ptr<IDataInitialize> service;
     HRESULT hr = CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                                   service.put_void());

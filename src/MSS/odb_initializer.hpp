@@ -21,7 +21,9 @@ public:
                                 const std::u16string& host, const std::u16string& user,
                                 const std::u16string& password, const std::u16string& database);
     // False when the service component cannot be created; raises odb_exception on any later failure.
-    bool test_generic_connection(ole_com_ptr<IDBInitialize>& data_source, const std::u16string& init_string);
+    // `shown`, when given, is what the trace shows of the string (without its password).
+    bool test_generic_connection(ole_com_ptr<IDBInitialize>& data_source, const std::u16string& init_string,
+                                 const std::u16string* shown = nullptr);
 
     // The generic provider's connection string.
     static std::u16string connection_string(const std::u16string& host, const std::u16string& user,

@@ -72,7 +72,8 @@ TEST_F(mss_engine_fixture, connect_stores_the_login_and_reads_the_version) {
     EXPECT_EQ(sets[1].properties[0].id, SSPROP_ENABLEFASTLOAD);
     EXPECT_EQ(sets[1].properties[0].vt, VT_BOOL);
     EXPECT_TRUE(sets[1].properties[0].flag);
-    EXPECT_TRUE(trace.has_line("mss_engine::connect( srv, clerk, pw )"));
+    EXPECT_TRUE(trace.has_line("mss_engine::connect( srv, clerk, ******** )"));
+    EXPECT_EQ(trace.text().find(", pw"), std::string::npos);
     EXPECT_TRUE(trace.has_line("Connecting to MS SQL server..."));
     EXPECT_TRUE(trace.has_line("mss_engine::enable_fast_load(1)"));
     EXPECT_TRUE(trace.has_line("str_ver_num=2008 R2 ("));

@@ -41,7 +41,8 @@ TEST(odb_initializer, native_11_missing_and_10_present) {
     EXPECT_EQ(provider.calls(),
               (std::vector<std::string>{"CoCreateInstance SQLNCLI11", "CoCreateInstance SQLNCLI10",
                                         "SetProperties", "Initialize"}));
-    EXPECT_TRUE(trace.has_line("odb_initializer::test_connection(srv,clerk,pw,shop)"));
+    EXPECT_TRUE(trace.has_line("odb_initializer::test_connection(srv,clerk,********,shop)"));
+    EXPECT_EQ(trace.text().find("pw"), std::string::npos);
     EXPECT_TRUE(trace.has_line("CoCreateInstance failed"));
     EXPECT_TRUE(trace.has_line("SQLNCLI1X initialization SUCCEEDED!"));
     EXPECT_TRUE(trace.has_line("CLSID_SQLNCLI10 succeeded"));
@@ -64,6 +65,19 @@ TEST(odb_initializer, both_native_missing_uses_the_generic_provider) {
     EXPECT_FALSE(called(provider, "SetProperties"));
     EXPECT_TRUE(trace.has_line("odb_initializer::test_generic_connection(Provider=sqloledb;Data "
                                "Source=srv;Integrated Security=SSPI;)"));
+}
+
+TEST(odb_initializer, the_trace_never_shows_the_password) {
+    trace_capture trace;
+    odb_scripted_provider provider;
+    provider.add_class(CLSID_MSDAINITIALIZE);
+    odb_initializer init;
+    ole_com_ptr<IDBInitialize> source;
+    EXPECT_TRUE(init.test_connection(source, u"srv", u"clerk", u"s3cret", u"shop"));
+    EXPECT_TRUE(called(provider, "GetDataSource Provider=sqloledb;Data Source=srv;Initial Catalog=shop;User "
+                                 "Id=clerk;Password=s3cret;"));
+    EXPECT_EQ(trace.text().find("s3cret"), std::string::npos) << trace.text();
+    EXPECT_NE(trace.text().find("Password=********;"), std::string::npos) << trace.text();
 }
 
 TEST(odb_initializer, a_failing_native_provider_raises_at_once) {
