@@ -416,6 +416,8 @@ void drelk_converter::convert_entry(mss_database& db, csv_engine& folder, csv_va
         // The run connects again and starts the entry over; its writer removes its file, and
         // what it added to the run's counts is taken back.
         if (link_lost(e)) {
+            // Not named yet: the entry keeps its turn to name its file when it starts again.
+            if (named.empty()) guard.turns = nullptr;
             if (!single) {
                 records_in_table -= counted_in_run;
                 records_converted -= converted;

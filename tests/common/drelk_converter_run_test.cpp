@@ -210,6 +210,28 @@ TEST_F(conversion_run, a_provider_failure_mid_table_is_reported_and_the_next_tab
     EXPECT_FALSE(exists(".orders.csv.partial"));
 }
 
+// With jobs, an entry whose link is lost before it named its file keeps its turn to name it: it
+// starts again on a connection of its own, and no entry waits for ever.
+TEST_F(conversion_run, jobs_connect_again_for_an_entry_lost_before_it_named_its_file) {
+    server.add_table(u"dbo", u"Apes", id_name_rows({u"a"}));
+    server.add_table(u"dbo", u"Orders", id_name_rows({u"o1", u"o2"}));
+    server.add_table(u"dbo", u"Zoo", id_name_rows({u"z"}));
+    server.finish();
+    converter.set_selected_names({u"Apes", u"Orders", u"Zoo"});
+    converter.set_jobs(2);
+    testing::internal::CaptureStdout();
+    converter.connect_mssql_server();
+    odb_script_failure broken = failure(E_FAIL, u"Communication link failure", u"08S01");
+    broken.once = true;
+    server.provider.fail(odb_script_call::open_rowset, broken);
+    converter();
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(converter.run_failed()) << printed;
+    EXPECT_EQ(file("apes.csv"), "id;name\r\n1;a\r\n");
+    EXPECT_EQ(file("orders.csv"), "id;name\r\n1;o1\r\n2;o2\r\n");
+    EXPECT_EQ(file("zoo.csv"), "id;name\r\n1;z\r\n");
+}
+
 // Records go to the file in batches of whole records: a failure after a hundred of them, some
 // already written, leaves exactly those hundred, never part of one.
 TEST_F(conversion_run, a_failure_after_a_hundred_batched_records_leaves_whole_records) {
