@@ -28,8 +28,9 @@ DBLENGTH grown_size(DBLENGTH needed, DBLENGTH old) {
 // The cap on re-reading one row for values that outgrew their slots.
 constexpr int max_regrowths = 4;
 
-// Numbers are asked for as numbers: their text would only be parsed back. Integers of every size
-// and bit come as 64-bit integers, a float as a double, a real as a float.
+// Numbers and dates are asked for as such: their text would only be parsed back. Integers of
+// every size and bit come as 64-bit integers, a float as a double, a real as a float, a date-time
+// and a date as a timestamp.
 DBTYPE number_binding(DBTYPE column) {
     switch (column) {
     case DBTYPE_I2:
@@ -42,6 +43,9 @@ DBTYPE number_binding(DBTYPE column) {
         return DBTYPE_R8;
     case DBTYPE_R4:
         return DBTYPE_R4;
+    case DBTYPE_DBTIMESTAMP:
+    case DBTYPE_DBDATE:
+        return DBTYPE_DBTIMESTAMP;
     default:
         return DBTYPE_EMPTY;
     }
@@ -120,7 +124,7 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
         }
         if (DBTYPE number = number_binding(info[i].wType)) {
             b.wType = number;
-            b.cbMaxLen = 8;
+            b.cbMaxLen = number == DBTYPE_DBTIMESTAMP ? sizeof(DBTIMESTAMP) : 8;
         }
         b.bPrecision = info[i].bPrecision;
         b.bScale = info[i].bScale;
@@ -132,7 +136,7 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
     const bool numbers = std::any_of(m_bindings.begin(), m_bindings.end(), [](const DBBINDING& b) {
-        return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4;
+        return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 || b.wType == DBTYPE_DBTIMESTAMP;
     });
     if (!numbers) return create_accessor(rowset);
     if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
@@ -143,7 +147,8 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     odb_clear_error();
     for (DBORDINAL i = 0; i < columns; ++i) {
         DBBINDING& b = m_bindings[i];
-        if (b.wType != DBTYPE_I8 && b.wType != DBTYPE_R8 && b.wType != DBTYPE_R4) continue;
+        if (b.wType != DBTYPE_I8 && b.wType != DBTYPE_R8 && b.wType != DBTYPE_R4 && b.wType != DBTYPE_DBTIMESTAMP)
+            continue;
         b.wType = DBTYPE_WSTR;
         b.cbMaxLen = get_bind_size(i);
         b.cbMaxLen += b.cbMaxLen & 1;

@@ -303,6 +303,17 @@ struct DBOBJECT;
 struct DBBINDEXT;
 class ITypeInfo;
 
+// The value of a DBTYPE_DBTIMESTAMP binding; the fraction is in nanoseconds.
+struct DBTIMESTAMP {
+    std::int16_t year;
+    std::uint16_t month;
+    std::uint16_t day;
+    std::uint16_t hour;
+    std::uint16_t minute;
+    std::uint16_t second;
+    std::uint32_t fraction;
+};
+
 struct DBBINDING {
     DBORDINAL iOrdinal;
     DBBYTEOFFSET obValue;

@@ -4,6 +4,7 @@
 #include "OLE/ole_date.hpp"
 #include "TK/tk_log.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -35,6 +36,37 @@ std::u16string& parser_copy() {
 
 void set_empty(odb_field& field) {
     static_cast<ole_variant&>(field) = ole_variant();
+}
+
+// A provider's text of a date-time: "yyyy-mm-dd hh:mm:ss" and `digits` digits of the fraction, or
+// "yyyy-mm-dd" for a date.
+void timestamp_text(const DBTIMESTAMP& t, int digits, bool date_only, std::u16string& out) {
+    char16_t text[32];
+    char16_t* p = text;
+    auto put = [&](unsigned long value, int count) {
+        for (int i = count - 1; i >= 0; --i, value /= 10) p[i] = char16_t(u'0' + value % 10);
+        p += count;
+    };
+    put(static_cast<std::uint16_t>(t.year), 4);
+    *p++ = u'-';
+    put(t.month, 2);
+    *p++ = u'-';
+    put(t.day, 2);
+    if (!date_only) {
+        *p++ = u' ';
+        put(t.hour, 2);
+        *p++ = u':';
+        put(t.minute, 2);
+        *p++ = u':';
+        put(t.second, 2);
+        if (digits > 0) {
+            *p++ = u'.';
+            unsigned long fraction = t.fraction;
+            for (int i = digits; i < 9; ++i) fraction /= 10;
+            put(fraction, digits);
+        }
+    }
+    out.assign(text, p);
 }
 } // namespace
 
@@ -84,6 +116,29 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
         TK_TRACE(1, "offset=%d", static_cast<int>(b.obValue));
         TK_TRACE(1, "type1=%d, type2=%d", column.wType, b.wType);
         TK_TRACE(1, "Field #%d - OK, length=%d", static_cast<int>(i), static_cast<int>(length));
+        // A date-time bound as one becomes the date its text would have given.
+        if (b.wType == DBTYPE_DBTIMESTAMP) {
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            DBTIMESTAMP t;
+            std::memcpy(&t, value, sizeof t);
+            const bool date_only = column.wType == DBTYPE_DBDATE;
+            const int digits = date_only ? 0 : std::min<int>(column.bScale, 9);
+            unsigned long shown = t.fraction;
+            for (int i = digits; i < 9; ++i) shown /= 10;
+            unsigned long millis = shown;
+            for (int i = digits; i > 3; --i) millis /= 10;
+            for (int i = digits; i < 3; ++i) millis *= 10;
+            ole_date date(SYSTEMTIME{});
+            if (date.from_parts(t.year, t.month, t.day, t.hour, t.minute, t.second, digits, static_cast<int>(millis))) {
+                static_cast<ole_variant&>(field) = date.to_variant();
+            } else {
+                // Years before 100 and the like: the parser decides, as for the text.
+                std::u16string text;
+                timestamp_text(t, digits, date_only, text);
+                get_field(column, text, field);
+            }
+            continue;
+        }
         // A number bound as one becomes the field's variant without a text between.
         if (b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4) {
             field.set_size(static_cast<std::int32_t>(column.ulColumnSize));

@@ -186,7 +186,7 @@ public:
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             DBBINDSTATUS status = DBBINDSTATUS_OK;
             const DBTYPE type = bindings[i].wType & ~DBTYPE_BYREF;
-            const bool number = type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4;
+            const bool number = type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4 || type == DBTYPE_DBTIMESTAMP;
             if (bindings[i].iOrdinal < 1 || bindings[i].iOrdinal > columns)
                 status = DBBINDSTATUS_BADORDINAL;
             else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES && !number)
@@ -243,6 +243,9 @@ private:
             return type == DBTYPE_EMPTY || type == DBTYPE_R8;
         case odbc_column::real4:
             return type == DBTYPE_EMPTY || type == DBTYPE_R4;
+        case odbc_column::timestamp:
+        case odbc_column::date:
+            return type == DBTYPE_EMPTY || type == DBTYPE_DBTIMESTAMP;
         default:
             return false;
         }
@@ -255,6 +258,14 @@ private:
             long long whole = value.typed.whole;
             if (value.number != odbc_value::integer && !parse_integer(value.text, whole)) return false;
             std::memcpy(out, &whole, sizeof whole);
+        } else if (type == DBTYPE_DBTIMESTAMP) {
+            if (value.number != odbc_value::stamp && value.number != odbc_value::day) return false;
+            // The fraction as far as the driver's text would show it.
+            DBTIMESTAMP stamp = value.typed.stamp;
+            std::uint32_t unit = 1;
+            for (int i = value.digits; i < 9; ++i) unit *= 10;
+            stamp.fraction -= stamp.fraction % unit;
+            std::memcpy(out, &stamp, sizeof stamp);
         } else if (type == DBTYPE_R8) {
             if (value.number != odbc_value::real8) return false;
             std::memcpy(out, &value.typed.real8, sizeof value.typed.real8);
@@ -293,8 +304,11 @@ private:
             length = is_bytes ? value.bytes.size() : value.text.size() * sizeof(char16_t);
             if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
         } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
-            if (binding.wType == DBTYPE_I8 || binding.wType == DBTYPE_R8 || binding.wType == DBTYPE_R4) {
-                length = binding.wType == DBTYPE_R4 ? sizeof(float) : sizeof(double);
+            if (binding.wType == DBTYPE_I8 || binding.wType == DBTYPE_R8 || binding.wType == DBTYPE_R4 ||
+                binding.wType == DBTYPE_DBTIMESTAMP) {
+                length = binding.wType == DBTYPE_R4            ? sizeof(float)
+                         : binding.wType == DBTYPE_DBTIMESTAMP ? sizeof(DBTIMESTAMP)
+                                                               : sizeof(double);
                 if ((binding.dwPart & DBPART_VALUE) && !number_value(value, binding.wType, base + binding.obValue))
                     status = DBSTATUS_E_CANTCONVERTVALUE;
             } else if (binding.wType == DBTYPE_WSTR) {

@@ -195,6 +195,14 @@ void odbc_number_text(const odbc_value& value, std::u16string& out) {
         out.assign(digits, end);
         return;
     }
+    case odbc_value::stamp:
+    case odbc_value::day: {
+        const DBTIMESTAMP& t = value.typed.stamp;
+        SQL_TIMESTAMP_STRUCT stamp{t.year, t.month, t.day, t.hour, t.minute, t.second, t.fraction};
+        format_timestamp(stamp, value.number == odbc_value::day ? 0 : value.digits, out);
+        if (value.number == odbc_value::day) out.resize(10);
+        return;
+    }
     default:
         out = value.text;
         return;
@@ -273,6 +281,8 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
         column.dated = true;
         column.read = odbc_column::timestamp;
         column.fraction = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 9));
+        // As OLE DB reports it: the digits of the fraction of a second.
+        column.scale = column.fraction;
         break;
     case SQL_TYPE_DATE:
     case SQL_DATE:
@@ -532,12 +542,19 @@ void odbc_statement_result::read_fixed(const odbc_column& column, const odbc_bou
     case odbc_column::guid_bytes:
         format_guid(slot.id, value.text);
         return;
-    case odbc_column::timestamp:
-        format_timestamp(slot.stamp, column.fraction, value.text);
+    case odbc_column::timestamp: {
+        const SQL_TIMESTAMP_STRUCT& t = slot.stamp;
+        value.number = odbc_value::stamp;
+        value.typed.stamp = DBTIMESTAMP{t.year, t.month, t.day, t.hour, t.minute, t.second, t.fraction};
+        value.digits = column.fraction;
+        value.text.clear();
         return;
+    }
     case odbc_column::date:
-        format_timestamp({slot.day.year, slot.day.month, slot.day.day, 0, 0, 0, 0}, 0, value.text);
-        value.text.resize(10);
+        value.number = odbc_value::day;
+        value.typed.stamp = DBTIMESTAMP{slot.day.year, slot.day.month, slot.day.day, 0, 0, 0, 0};
+        value.digits = 0;
+        value.text.clear();
         return;
     default:
         return;

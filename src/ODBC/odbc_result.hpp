@@ -41,7 +41,7 @@ struct odbc_column {
 // A number the driver delivered typed is kept as it came (`number` says which member); its text
 // is written only for a binding that asks for text.
 struct odbc_value {
-    enum number_kind : std::uint8_t { no_number, integer, real8, real4 };
+    enum number_kind : std::uint8_t { no_number, integer, real8, real4, stamp, day };
 
     DBSTATUS status = DBSTATUS_S_ISNULL;
     number_kind number = no_number;
@@ -49,12 +49,14 @@ struct odbc_value {
         long long whole;
         double real8;
         float real4;
+        DBTIMESTAMP stamp; // a date-time, or a date with no time
     } typed{};
+    std::uint8_t digits = 0; // of a date-time's fraction of a second, as the driver's text has them
     std::u16string text; // every type but DBTYPE_BYTES, when not a typed number
     std::string bytes;   // DBTYPE_BYTES
 };
 
-// The text of a typed number, as the driver's own text would give it back exactly.
+// The text of a typed value, as the driver's own text would give it back exactly.
 void odbc_number_text(const odbc_value& value, std::u16string& out);
 using odbc_row = std::vector<odbc_value>;
 

@@ -150,6 +150,11 @@ bool ole_date::parse_provider_form(std::string_view text) {
             for (size_t i = 20; i < 23; ++i) millis = millis * 10 + (i < text.size() ? text[i] - '0' : 0);
         }
     }
+    return from_parts(year, month, day, hour, minute, second, fraction ? 1 : 0, millis);
+}
+
+bool ole_date::from_parts(int year, int month, int day, int hour, int minute, int second, int digits, int millis) {
+    const bool fraction = digits > 0;
     if (year < 100 || hour > 23 || minute > 59 || second > 59) return false;
     SYSTEMTIME parts{std::uint16_t(year),   std::uint16_t(month),  0, std::uint16_t(day), std::uint16_t(hour),
                      std::uint16_t(minute), std::uint16_t(second), 0};

@@ -18,6 +18,12 @@ public:
     explicit ole_date(const std::string& text);
     explicit ole_date(const std::u16string& text);
 
+    // The value the parser gives the provider's text of these parts: "yyyy-mm-dd hh:mm:ss" with a
+    // fraction of `digits` digits whose first three make `millis` ("yyyy-mm-dd" reads as midnight
+    // without one). False for a value that text would not read this way (the full parser then
+    // decides).
+    bool from_parts(int year, int month, int day, int hour, int minute, int second, int digits, int millis);
+
     bool is_valid() const;
     void refine_type();
     ole_variant to_variant() const;

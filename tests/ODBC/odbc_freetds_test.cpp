@@ -303,8 +303,8 @@ TEST_F(odbc_emulator, every_type_arrives_with_its_code_and_exact_text) {
     });
 }
 
-// Numbers can be bound as numbers: the values the texts above spell, with no text between.
-TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell) {
+// Numbers and dates can be bound as such: the values the texts above spell, with no text between.
+TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts_spell) {
     std::u16string text = login();
     in_child([text] {
         ole_com_ptr<IOpenRowset> session = generic_session(text);
@@ -313,16 +313,17 @@ TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell)
         CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
         // int, smallint, tinyint, bigint and bit as 64-bit integers, real as float, float as double.
         const std::pair<DBORDINAL, DBTYPE> wanted[] = {{2, DBTYPE_I8}, {3, DBTYPE_I8}, {4, DBTYPE_I8}, {5, DBTYPE_I8},
-                                                       {6, DBTYPE_I8}, {7, DBTYPE_R4}, {8, DBTYPE_R8}};
+                                                       {6, DBTYPE_I8}, {7, DBTYPE_R4}, {8, DBTYPE_R8},
+                                                       {13, DBTYPE_DBTIMESTAMP}, {14, DBTYPE_DBTIMESTAMP}};
         std::vector<DBBINDING> bindings;
         for (auto [ordinal, type] : wanted) {
             DBBINDING b{};
             b.iOrdinal = ordinal;
-            b.obStatus = bindings.size() * 16;
+            b.obStatus = bindings.size() * 24;
             b.obLength = b.obStatus + 4;
             b.obValue = b.obStatus + 8;
             b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-            b.cbMaxLen = 8;
+            b.cbMaxLen = 16;
             b.wType = type;
             bindings.push_back(b);
         }
@@ -331,7 +332,8 @@ TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell)
                  S_OK);
         // Not for a column of other values, not as another kind of number, not by reference.
         for (auto [ordinal, type] : {std::pair<DBORDINAL, DBTYPE>{9, DBTYPE_I8}, {19, DBTYPE_R8}, {2, DBTYPE_R8},
-                                     {8, DBTYPE_I8}, {2, DBTYPE_WSTR | DBTYPE_BYREF}}) {
+                                     {8, DBTYPE_I8}, {2, DBTYPE_WSTR | DBTYPE_BYREF}, {15, DBTYPE_DBTIMESTAMP},
+                                     {2, DBTYPE_DBTIMESTAMP}}) {
             DBBINDING b = bindings[0];
             b.iOrdinal = ordinal;
             b.wType = type;
@@ -345,7 +347,7 @@ TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell)
         DBCOUNTITEM got = 0;
         CHECK(SUCCEEDED(rowset->GetNextRows(0, 0, 2, &got, &pointer)));
         CHECK_EQ(got, DBCOUNTITEM(2));
-        unsigned char buffer[16 * 7];
+        unsigned char buffer[24 * 9];
         CHECK_EQ(rowset->GetData(rows[0], handle, buffer), S_OK);
         auto whole = [&](size_t i) {
             long long v;
@@ -363,6 +365,19 @@ TEST_F(odbc_emulator, numbers_bound_as_numbers_are_the_values_their_texts_spell)
         double dbl;
         std::memcpy(&dbl, buffer + bindings[6].obValue, 8);
         CHECK_EQ(dbl, 0.1);
+        // datetime 2005-12-31 23:59:59.997 and date 2005-12-31.
+        DBTIMESTAMP stamp;
+        std::memcpy(&stamp, buffer + bindings[7].obValue, sizeof stamp);
+        CHECK_EQ(stamp.year, 2005);
+        CHECK_EQ(stamp.month, 12);
+        CHECK_EQ(stamp.day, 31);
+        CHECK_EQ(stamp.hour, 23);
+        CHECK_EQ(stamp.second, 59);
+        CHECK_EQ(stamp.fraction, 997000000u);
+        std::memcpy(&stamp, buffer + bindings[8].obValue, sizeof stamp);
+        CHECK_EQ(stamp.day, 31);
+        CHECK_EQ(stamp.hour, 0);
+        CHECK_EQ(stamp.fraction, 0u);
         CHECK_EQ(rowset->GetData(rows[1], handle, buffer), S_OK);
         for (const DBBINDING& b : bindings) {
             DBSTATUS status;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -209,4 +212,47 @@ TEST(date_value, provider_texts_read_as_the_layered_parser_reads_them) {
             expect_same_date(ole_date(text), layered, text);
             expect_same_date(ole_date(std::u16string(text.begin(), text.end())), layered, text);
         }
+}
+
+// A date-time that came as its parts is the date its provider text gives: every field of the
+// system time, over years, the calendar's edges and every number of fraction digits.
+TEST(date_value, parts_are_the_date_of_their_text) {
+    struct stamp {
+        int year, month, day, hour, minute, second;
+        unsigned long nanoseconds;
+    };
+    std::vector<stamp> stamps = {{100, 1, 1, 0, 0, 0, 0},          {1753, 1, 1, 0, 0, 0, 0},
+                                 {1900, 2, 28, 23, 59, 59, 997000000}, {2000, 2, 29, 12, 0, 0, 500000000},
+                                 {2005, 12, 31, 23, 59, 59, 999999900}, {9999, 12, 31, 23, 59, 59, 123456700},
+                                 {2024, 6, 15, 7, 8, 9, 1000}};
+    std::uint64_t state = 0x853C49E6748FEA9Bull;
+    for (int i = 0; i < 2000; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        std::uint64_t r = state >> 11;
+        stamps.push_back({int(100 + r % 9900), int(1 + (r >> 14) % 12), int(1 + (r >> 18) % 28), int((r >> 23) % 24),
+                          int((r >> 28) % 60), int((r >> 34) % 60), static_cast<unsigned long>((r >> 40) % 1000000000)});
+    }
+    char text[40];
+    for (const stamp& s : stamps)
+        for (int digits = 0; digits <= 9; ++digits) {
+            unsigned long shown = s.nanoseconds;
+            for (int i = digits; i < 9; ++i) shown /= 10;
+            int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour,
+                                  s.minute, s.second);
+            if (digits > 0) std::snprintf(text + n, sizeof text - n, ".%0*lu", digits, shown);
+            unsigned long millis = shown;
+            for (int i = digits; i > 3; --i) millis /= 10;
+            for (int i = digits; i < 3; ++i) millis *= 10;
+            ole_date parsed{std::u16string(text, text + std::strlen(text))};
+            ole_date parts(SYSTEMTIME{});
+            ASSERT_TRUE(parts.from_parts(s.year, s.month, s.day, s.hour, s.minute, s.second, digits, int(millis)))
+                << text;
+            EXPECT_EQ(std::memcmp(&parts.systemtime, &parsed.systemtime, sizeof(SYSTEMTIME)), 0) << text;
+            EXPECT_EQ(parts.kind, parsed.kind) << text;
+            EXPECT_EQ(parts.to_string(), parsed.to_string()) << text;
+        }
+    // What the provider form does not read directly is left to the full parser.
+    ole_date parts(SYSTEMTIME{});
+    EXPECT_FALSE(parts.from_parts(99, 1, 1, 0, 0, 0, 0, 0));
+    EXPECT_FALSE(parts.from_parts(2001, 2, 29, 0, 0, 0, 0, 0));
 }
