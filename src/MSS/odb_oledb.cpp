@@ -74,3 +74,32 @@ HRESULT SetErrorInfo(ULONG, IErrorInfo* pErrorInfo) {
 LCID GetUserDefaultLCID() {
     return LOCALE_USER_DEFAULT;
 }
+
+void odb_timestamp_text(const DBTIMESTAMP& value, int digits, bool date_only, std::u16string& out) {
+    char16_t text[32];
+    char16_t* p = text;
+    auto put = [&](unsigned long number, int count) {
+        for (int i = count - 1; i >= 0; --i, number /= 10) p[i] = char16_t(u'0' + number % 10);
+        p += count;
+    };
+    put(static_cast<std::uint16_t>(value.year), 4);
+    *p++ = u'-';
+    put(value.month, 2);
+    *p++ = u'-';
+    put(value.day, 2);
+    if (!date_only) {
+        *p++ = u' ';
+        put(value.hour, 2);
+        *p++ = u':';
+        put(value.minute, 2);
+        *p++ = u':';
+        put(value.second, 2);
+        if (digits > 0) {
+            *p++ = u'.';
+            unsigned long fraction = value.fraction;
+            for (int i = digits; i < 9; ++i) fraction /= 10;
+            put(fraction, digits);
+        }
+    }
+    out.assign(text, p);
+}

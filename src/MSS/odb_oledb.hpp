@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using ULONG = std::uint32_t;
 using DWORD = std::uint32_t;
@@ -313,6 +314,10 @@ struct DBTIMESTAMP {
     std::uint16_t second;
     std::uint32_t fraction;
 };
+
+// A provider's text of a date-time: "yyyy-mm-dd hh:mm:ss", then a point and `digits` digits of the
+// fraction when there are any; "yyyy-mm-dd" for a date. The year always has four digits.
+void odb_timestamp_text(const DBTIMESTAMP& value, int digits, bool date_only, std::u16string& out);
 
 struct DBBINDING {
     DBORDINAL iOrdinal;

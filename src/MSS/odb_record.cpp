@@ -37,37 +37,6 @@ std::u16string& parser_copy() {
 void set_empty(odb_field& field) {
     static_cast<ole_variant&>(field) = ole_variant();
 }
-
-// A provider's text of a date-time: "yyyy-mm-dd hh:mm:ss" and `digits` digits of the fraction, or
-// "yyyy-mm-dd" for a date.
-void timestamp_text(const DBTIMESTAMP& t, int digits, bool date_only, std::u16string& out) {
-    char16_t text[32];
-    char16_t* p = text;
-    auto put = [&](unsigned long value, int count) {
-        for (int i = count - 1; i >= 0; --i, value /= 10) p[i] = char16_t(u'0' + value % 10);
-        p += count;
-    };
-    put(static_cast<std::uint16_t>(t.year), 4);
-    *p++ = u'-';
-    put(t.month, 2);
-    *p++ = u'-';
-    put(t.day, 2);
-    if (!date_only) {
-        *p++ = u' ';
-        put(t.hour, 2);
-        *p++ = u':';
-        put(t.minute, 2);
-        *p++ = u':';
-        put(t.second, 2);
-        if (digits > 0) {
-            *p++ = u'.';
-            unsigned long fraction = t.fraction;
-            for (int i = digits; i < 9; ++i) fraction /= 10;
-            put(fraction, digits);
-        }
-    }
-    out.assign(text, p);
-}
 } // namespace
 
 std::u16string odb_field::to_wstring() const {
@@ -134,7 +103,7 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
             } else {
                 // Years before 100 and the like: the parser decides, as for the text.
                 std::u16string text;
-                timestamp_text(t, digits, date_only, text);
+                odb_timestamp_text(t, digits, date_only, text);
                 get_field(column, text, field);
             }
             continue;

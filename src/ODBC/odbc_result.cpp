@@ -100,35 +100,6 @@ void format_guid(const SQLGUID& id, std::u16string& out) {
     out.assign(text, p);
 }
 
-// yyyy-mm-dd hh:mm:ss, then a point and `fraction` digits of the nanoseconds when there are any:
-// the driver's text with the year in four digits, as fix_year leaves it.
-void format_timestamp(const SQL_TIMESTAMP_STRUCT& stamp, int fraction, std::u16string& out) {
-    char16_t text[32];
-    char16_t* p = text;
-    auto put = [&](unsigned long value, int count) {
-        for (int i = count - 1; i >= 0; --i, value /= 10) p[i] = char16_t(u'0' + value % 10);
-        p += count;
-    };
-    put(static_cast<unsigned short>(stamp.year), 4);
-    *p++ = u'-';
-    put(stamp.month, 2);
-    *p++ = u'-';
-    put(stamp.day, 2);
-    *p++ = u' ';
-    put(stamp.hour, 2);
-    *p++ = u':';
-    put(stamp.minute, 2);
-    *p++ = u':';
-    put(stamp.second, 2);
-    if (fraction > 0) {
-        *p++ = u'.';
-        unsigned long nanoseconds = stamp.fraction;
-        for (int i = fraction; i < 9; ++i) nanoseconds /= 10;
-        put(nanoseconds, fraction);
-    }
-    out.assign(text, p);
-}
-
 // Microsoft's drivers write 0.5 as ".5".
 // FreeTDS writes the year 1 as "1-01-01": read that way it would be a two-digit year of this
 // century. The year always has four digits.
@@ -196,13 +167,10 @@ void odbc_number_text(const odbc_value& value, std::u16string& out) {
         return;
     }
     case odbc_value::stamp:
-    case odbc_value::day: {
-        const DBTIMESTAMP& t = value.typed.stamp;
-        SQL_TIMESTAMP_STRUCT stamp{t.year, t.month, t.day, t.hour, t.minute, t.second, t.fraction};
-        format_timestamp(stamp, value.number == odbc_value::day ? 0 : value.digits, out);
-        if (value.number == odbc_value::day) out.resize(10);
+    case odbc_value::day:
+        // The driver's text with the year in four digits, as fix_year leaves it.
+        odb_timestamp_text(value.typed.stamp, value.digits, value.number == odbc_value::day, out);
         return;
-    }
     default:
         out = value.text;
         return;
