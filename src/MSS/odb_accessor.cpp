@@ -30,7 +30,7 @@ constexpr int max_regrowths = 4;
 
 // Numbers and dates are asked for as such: their text would only be parsed back. Integers of
 // every size and bit come as 64-bit integers, a float as a double, a real as a float, a date-time
-// and a date as a timestamp.
+// and a date as a timestamp, a decimal as a numeric structure, money as currency.
 DBTYPE number_binding(DBTYPE column) {
     switch (column) {
     case DBTYPE_I2:
@@ -46,8 +46,29 @@ DBTYPE number_binding(DBTYPE column) {
     case DBTYPE_DBTIMESTAMP:
     case DBTYPE_DBDATE:
         return DBTYPE_DBTIMESTAMP;
+    case DBTYPE_NUMERIC:
+        return DBTYPE_NUMERIC;
+    case DBTYPE_CY:
+        return DBTYPE_CY;
     default:
         return DBTYPE_EMPTY;
+    }
+}
+
+bool is_number_binding(const DBBINDING& b) {
+    return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 || b.wType == DBTYPE_DBTIMESTAMP ||
+           b.wType == DBTYPE_NUMERIC || b.wType == DBTYPE_CY;
+}
+
+// The slot of a number, kept even like every slot.
+DBLENGTH number_size(DBTYPE type) {
+    switch (type) {
+    case DBTYPE_DBTIMESTAMP:
+        return sizeof(DBTIMESTAMP);
+    case DBTYPE_NUMERIC:
+        return sizeof(DB_NUMERIC) + 1;
+    default:
+        return 8;
     }
 }
 } // namespace
@@ -124,7 +145,7 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
         }
         if (DBTYPE number = number_binding(info[i].wType)) {
             b.wType = number;
-            b.cbMaxLen = number == DBTYPE_DBTIMESTAMP ? sizeof(DBTIMESTAMP) : 8;
+            b.cbMaxLen = number_size(number);
         }
         b.bPrecision = info[i].bPrecision;
         b.bScale = info[i].bScale;
@@ -135,29 +156,32 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
-    const bool numbers = std::any_of(m_bindings.begin(), m_bindings.end(), [](const DBBINDING& b) {
-        return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 || b.wType == DBTYPE_DBTIMESTAMP;
-    });
+    const bool numbers = std::any_of(m_bindings.begin(), m_bindings.end(), is_number_binding);
     if (!numbers) return create_accessor(rowset);
-    if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
-                                             m_status.data())))
-        return;
-    // A provider that gives numbers only as text gets text bindings.
-    m_handle = 0;
-    odb_clear_error();
-    for (DBORDINAL i = 0; i < columns; ++i) {
-        DBBINDING& b = m_bindings[i];
-        if (b.wType != DBTYPE_I8 && b.wType != DBTYPE_R8 && b.wType != DBTYPE_R4 && b.wType != DBTYPE_DBTIMESTAMP)
-            continue;
-        b.wType = DBTYPE_WSTR;
-        b.cbMaxLen = get_bind_size(i);
-        b.cbMaxLen += b.cbMaxLen & 1;
-        TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), m_info[i].wType,
-                 static_cast<int>(b.cbMaxLen));
+    // A provider that gives some numbers only as text gets text bindings for those it refused,
+    // then, if it still refuses, for all.
+    for (bool all : {false, true}) {
+        if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
+                                                 m_status.data())))
+            return;
+        m_handle = 0;
+        odb_clear_error();
+        bool changed = false;
+        for (DBORDINAL i = 0; i < columns; ++i) {
+            DBBINDING& b = m_bindings[i];
+            if (!is_number_binding(b) || (!all && m_status[i] != DBBINDSTATUS_UNSUPPORTEDCONVERSION)) continue;
+            b.wType = DBTYPE_WSTR;
+            b.cbMaxLen = get_bind_size(i);
+            b.cbMaxLen += b.cbMaxLen & 1;
+            changed = true;
+            TK_TRACE(2, "Bind column #%d, type=%d, size=%d", static_cast<int>(i), m_info[i].wType,
+                     static_cast<int>(b.cbMaxLen));
+        }
+        m_status.assign(columns, DBBINDSTATUS_OK);
+        if (!changed) continue;
+        layout();
+        TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     }
-    layout();
-    TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
-    m_status.assign(columns, DBBINDSTATUS_OK);
     create_accessor(rowset);
 }
 

@@ -103,3 +103,49 @@ void odb_timestamp_text(const DBTIMESTAMP& value, int digits, bool date_only, st
     }
     out.assign(text, p);
 }
+
+void odb_numeric_text(const DB_NUMERIC& value, std::u16string& out) {
+    // The magnitude in base 10^9 pieces, most significant last.
+    std::uint32_t words[4];
+    for (int i = 0; i < 4; ++i)
+        words[i] = std::uint32_t(value.val[4 * i]) | std::uint32_t(value.val[4 * i + 1]) << 8 |
+                   std::uint32_t(value.val[4 * i + 2]) << 16 | std::uint32_t(value.val[4 * i + 3]) << 24;
+    char digits[48];
+    int count = 0;
+    for (;;) {
+        std::uint64_t rest = 0;
+        bool zero = true;
+        for (int i = 3; i >= 0; --i) {
+            std::uint64_t part = rest << 32 | words[i];
+            words[i] = std::uint32_t(part / 1000000000u);
+            rest = part % 1000000000u;
+            zero &= words[i] == 0;
+        }
+        for (int i = 0; i < 9; ++i, rest /= 10) digits[count++] = char('0' + rest % 10);
+        if (zero) break;
+    }
+    while (count > 1 && digits[count - 1] == '0') --count;
+    const int scale = value.scale < 38 ? value.scale : 38; // the server's largest
+    while (count <= scale) digits[count++] = '0';
+    out.clear();
+    if (value.sign == 0) out.push_back(u'-');
+    for (int i = count - 1; i >= 0; --i) {
+        out.push_back(char16_t(digits[i]));
+        if (i == scale && scale > 0) out.push_back(u'.');
+    }
+}
+
+void odb_money_text(std::int64_t value, std::u16string& out) {
+    std::uint64_t magnitude = value < 0 ? 0 - std::uint64_t(value) : std::uint64_t(value);
+    char16_t text[24];
+    char16_t* end = text + sizeof text / sizeof text[0];
+    char16_t* p = end;
+    for (int i = 0; i < 4; ++i, magnitude /= 10) *--p = char16_t(u'0' + magnitude % 10);
+    *--p = u'.';
+    do {
+        *--p = char16_t(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--p = u'-';
+    out.assign(p, end);
+}

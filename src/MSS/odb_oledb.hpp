@@ -319,6 +319,21 @@ struct DBTIMESTAMP {
 // fraction when there are any; "yyyy-mm-dd" for a date. The year always has four digits.
 void odb_timestamp_text(const DBTIMESTAMP& value, int digits, bool date_only, std::u16string& out);
 
+// The value of a DBTYPE_NUMERIC binding: the magnitude little-endian in `val`, `sign` 1 for
+// positive and 0 for negative.
+struct DB_NUMERIC {
+    BYTE precision;
+    BYTE scale;
+    BYTE sign;
+    BYTE val[16];
+};
+
+// A provider's text of a decimal: every digit of its scale, "0." before a fraction alone, "-"
+// for a negative one (zero too).
+void odb_numeric_text(const DB_NUMERIC& value, std::u16string& out);
+// A provider's text of money: its four decimals always.
+void odb_money_text(std::int64_t value, std::u16string& out);
+
 struct DBBINDING {
     DBORDINAL iOrdinal;
     DBBYTEOFFSET obValue;

@@ -34,6 +34,27 @@ std::u16string& parser_copy() {
     return text;
 }
 
+// The decimal of a numeric structure, as its text would read: trailing zeros of the fraction
+// dropped; false where the text would not read as a decimal exactly (more than 96 bits, or more
+// than 28 decimals).
+bool decimal_of(const DB_NUMERIC& value, DECIMAL& out) {
+    unsigned __int128 magnitude = 0;
+    for (int i = 15; i >= 0; --i) magnitude = magnitude << 8 | value.val[i];
+    int scale = value.scale;
+    while (scale > 0 && magnitude % 10 == 0) {
+        magnitude /= 10;
+        --scale;
+    }
+    if (magnitude == 0) scale = 0;
+    if (scale > 28 || magnitude >> 96) return false;
+    out = DECIMAL{};
+    out.scale = static_cast<std::uint8_t>(scale);
+    out.sign = value.sign == 0 ? DECIMAL_NEG : 0;
+    out.Hi32 = static_cast<std::uint32_t>(magnitude >> 64);
+    out.Lo64 = static_cast<std::uint64_t>(magnitude);
+    return true;
+}
+
 void set_empty(odb_field& field) {
     static_cast<ole_variant&>(field) = ole_variant();
 }
@@ -106,6 +127,28 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
                 odb_timestamp_text(t, digits, date_only, text);
                 get_field(column, text, field);
             }
+            continue;
+        }
+        if (b.wType == DBTYPE_NUMERIC) {
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            DB_NUMERIC number;
+            std::memcpy(&number, value, sizeof number);
+            DECIMAL decimal;
+            if (decimal_of(number, decimal)) {
+                field.from_decimal(decimal);
+            } else {
+                // Beyond the decimal: its text decides, as it would have come.
+                std::u16string& text = parser_copy();
+                odb_numeric_text(number, text);
+                get_field(column, std::u16string(text), field);
+            }
+            continue;
+        }
+        if (b.wType == DBTYPE_CY) {
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            CY amount;
+            std::memcpy(&amount.int64, value, sizeof amount.int64);
+            field.from_currency(amount);
             continue;
         }
         // A number bound as one becomes the field's variant without a text between.

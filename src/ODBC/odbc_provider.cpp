@@ -186,7 +186,7 @@ public:
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             DBBINDSTATUS status = DBBINDSTATUS_OK;
             const DBTYPE type = bindings[i].wType & ~DBTYPE_BYREF;
-            const bool number = type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4 || type == DBTYPE_DBTIMESTAMP;
+            const bool number = is_value_type(type);
             if (bindings[i].iOrdinal < 1 || bindings[i].iOrdinal > columns)
                 status = DBBINDSTATUS_BADORDINAL;
             else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES && !number)
@@ -234,6 +234,25 @@ private:
         return m_slots.size() - 1;
     }
 
+    // The types a value is given as when its column holds such values.
+    static bool is_value_type(DBTYPE type) {
+        return type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4 || type == DBTYPE_DBTIMESTAMP ||
+               type == DBTYPE_NUMERIC || type == DBTYPE_CY;
+    }
+
+    static size_t value_size(DBTYPE type) {
+        switch (type) {
+        case DBTYPE_R4:
+            return sizeof(float);
+        case DBTYPE_DBTIMESTAMP:
+            return sizeof(DBTIMESTAMP);
+        case DBTYPE_NUMERIC:
+            return sizeof(DB_NUMERIC);
+        default:
+            return 8;
+        }
+    }
+
     // A column the binding reads as a number: with a type, whether a binding of it fits.
     bool is_number_column(size_t index, DBTYPE type) const {
         switch (m_result->columns()[index].read) {
@@ -246,6 +265,10 @@ private:
         case odbc_column::timestamp:
         case odbc_column::date:
             return type == DBTYPE_EMPTY || type == DBTYPE_DBTIMESTAMP;
+        case odbc_column::numeric:
+            return type == DBTYPE_EMPTY || type == DBTYPE_NUMERIC;
+        case odbc_column::money:
+            return type == DBTYPE_EMPTY || type == DBTYPE_CY;
         default:
             return false;
         }
@@ -266,6 +289,12 @@ private:
             for (int i = value.digits; i < 9; ++i) unit *= 10;
             stamp.fraction -= stamp.fraction % unit;
             std::memcpy(out, &stamp, sizeof stamp);
+        } else if (type == DBTYPE_NUMERIC) {
+            if (value.number != odbc_value::numeric) return false;
+            std::memcpy(out, &value.typed.numeric, sizeof value.typed.numeric);
+        } else if (type == DBTYPE_CY) {
+            if (value.number != odbc_value::money) return false;
+            std::memcpy(out, &value.typed.whole, sizeof value.typed.whole);
         } else if (type == DBTYPE_R8) {
             if (value.number != odbc_value::real8) return false;
             std::memcpy(out, &value.typed.real8, sizeof value.typed.real8);
@@ -304,11 +333,8 @@ private:
             length = is_bytes ? value.bytes.size() : value.text.size() * sizeof(char16_t);
             if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
         } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
-            if (binding.wType == DBTYPE_I8 || binding.wType == DBTYPE_R8 || binding.wType == DBTYPE_R4 ||
-                binding.wType == DBTYPE_DBTIMESTAMP) {
-                length = binding.wType == DBTYPE_R4            ? sizeof(float)
-                         : binding.wType == DBTYPE_DBTIMESTAMP ? sizeof(DBTIMESTAMP)
-                                                               : sizeof(double);
+            if (is_value_type(binding.wType)) {
+                length = value_size(binding.wType);
                 if ((binding.dwPart & DBPART_VALUE) && !number_value(value, binding.wType, base + binding.obValue))
                     status = DBSTATUS_E_CANTCONVERTVALUE;
             } else if (binding.wType == DBTYPE_WSTR) {

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -117,6 +119,25 @@ void fix_decimal(std::u16string& text) {
         text.insert(text.begin() + 1, u'0');
 }
 
+// The bytes FreeTDS gives for a time (hour, minute, second, a pad, the fraction in nanoseconds)
+// and for a date-time with its offset (year, month, day, hour, minute, second, the fraction, the
+// offset's hours and minutes, signed), in 16-bit words but for the 32-bit fraction.
+constexpr SQLLEN freetds_time_size = 12;
+constexpr SQLLEN freetds_offset_size = 20;
+
+std::uint16_t word_at(const unsigned char* bytes, size_t index) {
+    return std::uint16_t(bytes[2 * index] | bytes[2 * index + 1] << 8);
+}
+std::uint32_t long_at(const unsigned char* bytes, size_t offset) {
+    return std::uint32_t(bytes[offset]) | std::uint32_t(bytes[offset + 1]) << 8 |
+           std::uint32_t(bytes[offset + 2]) << 16 | std::uint32_t(bytes[offset + 3]) << 24;
+}
+
+bool is_freetds_read(odbc_column::read_kind kind) {
+    return kind == odbc_column::numeric || kind == odbc_column::money || kind == odbc_column::time ||
+           kind == odbc_column::offset_stamp;
+}
+
 // The C type a fixed-size column is read as, and the room it takes.
 bool fixed_c_type(odbc_column::read_kind kind, SQLSMALLINT& type, SQLLEN& size) {
     switch (kind) {
@@ -143,6 +164,25 @@ bool fixed_c_type(odbc_column::read_kind kind, SQLSMALLINT& type, SQLLEN& size) 
     case odbc_column::date:
         type = SQL_C_TYPE_DATE;
         size = sizeof(SQL_DATE_STRUCT);
+        return true;
+    // FreeTDS's own structures, which it gives for these types as bytes: a decimal as the
+    // numeric structure with the value's precision and scale (the numeric type itself would lose
+    // the scale), money as the server sends it, times as the server's structures.
+    case odbc_column::numeric:
+        type = SQL_C_BINARY;
+        size = sizeof(SQL_NUMERIC_STRUCT);
+        return true;
+    case odbc_column::money:
+        type = SQL_C_BINARY;
+        size = 8;
+        return true;
+    case odbc_column::time:
+        type = SQL_C_BINARY;
+        size = freetds_time_size;
+        return true;
+    case odbc_column::offset_stamp:
+        type = SQL_C_BINARY;
+        size = freetds_offset_size;
         return true;
     default:
         return false;
@@ -171,6 +211,12 @@ void odbc_number_text(const odbc_value& value, std::u16string& out) {
         // The driver's text with the year in four digits, as fix_year leaves it.
         odb_timestamp_text(value.typed.stamp, value.digits, value.number == odbc_value::day, out);
         return;
+    case odbc_value::numeric:
+        odb_numeric_text(value.typed.numeric, out);
+        return;
+    case odbc_value::money:
+        odb_money_text(value.typed.whole, out);
+        return;
     default:
         out = value.text;
         return;
@@ -185,6 +231,7 @@ struct odbc_bound_value {
         SQLGUID id;
         SQL_TIMESTAMP_STRUCT stamp;
         SQL_DATE_STRUCT day;
+        unsigned char raw[20]; // the byte forms, big enough for each
     };
     SQLLEN indicator = 0;
     bool bound = false;
@@ -227,10 +274,12 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
         // FreeTDS reports money and smallmoney as decimals; only the type name tells them apart.
         if (starts_with_nocase(type_name, u"money") || starts_with_nocase(type_name, u"smallmoney")) {
             fixed(column, DBTYPE_CY, 8, 32);
+            column.read = odbc_column::money;
         } else {
             fixed(column, DBTYPE_NUMERIC, 19, 48);
             column.precision = static_cast<BYTE>(std::min<unsigned long long>(column_size, 38));
             column.scale = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 38));
+            column.read = odbc_column::numeric;
         }
         column.decimal = true;
         break;
@@ -262,10 +311,14 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
     case SQL_TIME:
     case sql_ss_time2:
         fixed(column, DBTYPE_DBTIME2, 10, 24);
+        column.read = odbc_column::time;
+        column.fraction = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 7));
         break;
     case sql_ss_timestampoffset:
         fixed(column, DBTYPE_DBTIMESTAMPOFFSET, 20, 48);
         column.dated = true;
+        column.read = odbc_column::offset_stamp;
+        column.fraction = static_cast<BYTE>(std::clamp<int>(decimal_digits, 0, 7));
         break;
     case SQL_CHAR:
         variable(column, DBTYPE_STR, column_size, false);
@@ -417,10 +470,19 @@ void odbc_statement_result::restart() {
 void odbc_statement_result::bind() {
     m_bound.reset();
     if (!m_statement || !m_statement->is_open()) return;
+    SQLHDBC connection = m_statement->connection().get();
+    SQLWCHAR library[64] = {};
+    SQLSMALLINT library_bytes = 0;
+    const bool freetds =
+        SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DRIVER_NAME, library, sizeof library, &library_bytes)) &&
+        from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc");
+    // Another driver's bytes of these types are its own: their text is read instead.
+    if (!freetds)
+        for (odbc_column& column : m_columns)
+            if (is_freetds_read(column.read)) column.read = odbc_column::text;
     // Values of fixed size are written by the fetch itself, which saves a driver call per value.
     // Only for SQL Server, whose types convert without fail (a failed conversion would fail the
     // whole fetch instead of one value), and a driver that reads the other columns in any order.
-    SQLHDBC connection = m_statement->connection().get();
     SQLWCHAR name[64] = {};
     SQLSMALLINT name_bytes = 0;
     if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &name_bytes)) ||
@@ -433,12 +495,7 @@ void odbc_statement_result::bind() {
         return;
     // FreeTDS holds the whole row once fetched and reads its columns in any order, though it
     // does not say so.
-    SQLWCHAR library[64] = {};
-    SQLSMALLINT library_bytes = 0;
-    if ((extensions & any) != any &&
-        (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DRIVER_NAME, library, sizeof library, &library_bytes)) ||
-         !from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc")))
-        return;
+    if ((extensions & any) != any && !freetds) return;
     SQLHSTMT h = m_statement->handle().get();
     m_bound = std::make_unique<odbc_bound_value[]>(m_columns.size());
     for (size_t i = 0; i < m_columns.size(); ++i) {
@@ -524,9 +581,60 @@ void odbc_statement_result::read_fixed(const odbc_column& column, const odbc_bou
         value.digits = 0;
         value.text.clear();
         return;
+    case odbc_column::numeric:
+        if (slot.indicator != sizeof(SQL_NUMERIC_STRUCT)) break;
+        value.number = odbc_value::numeric;
+        static_assert(sizeof(DB_NUMERIC) == sizeof(SQL_NUMERIC_STRUCT));
+        std::memcpy(&value.typed.numeric, slot.raw, sizeof(DB_NUMERIC));
+        value.text.clear();
+        return;
+    case odbc_column::money:
+        // The server's order: the high 32 bits first, then the low ones; smallmoney is 32 bits.
+        if (slot.indicator == 8)
+            value.typed.whole = static_cast<long long>(
+                static_cast<std::uint64_t>(long_at(slot.raw, 0)) << 32 | long_at(slot.raw, 4));
+        else if (slot.indicator == 4)
+            value.typed.whole = static_cast<std::int32_t>(long_at(slot.raw, 0));
+        else
+            break;
+        value.number = odbc_value::money;
+        value.text.clear();
+        return;
+    case odbc_column::time: {
+        if (slot.indicator != freetds_time_size) break;
+        // The driver's text: "hh:mm:ss", then the fraction to the column's digits.
+        const DBTIMESTAMP parts{2000, 1, 1, word_at(slot.raw, 0), word_at(slot.raw, 1), word_at(slot.raw, 2),
+                                long_at(slot.raw, 8)};
+        odb_timestamp_text(parts, column.fraction, false, value.text);
+        value.text.erase(0, 11);
+        return;
+    }
+    case odbc_column::offset_stamp: {
+        if (slot.indicator != freetds_offset_size) break;
+        // The driver's text: the local date-time, then " +hh:mm" or " -hh:mm".
+        const DBTIMESTAMP parts{static_cast<std::int16_t>(word_at(slot.raw, 0)),
+                                word_at(slot.raw, 1),
+                                word_at(slot.raw, 2),
+                                word_at(slot.raw, 3),
+                                word_at(slot.raw, 4),
+                                word_at(slot.raw, 5),
+                                long_at(slot.raw, 12)};
+        odb_timestamp_text(parts, column.fraction, false, value.text);
+        int offset = static_cast<std::int16_t>(word_at(slot.raw, 8)) * 60 +
+                     static_cast<std::int16_t>(word_at(slot.raw, 9));
+        value.text += offset < 0 ? u" -" : u" +";
+        offset = std::abs(offset);
+        const char16_t zone[] = {char16_t(u'0' + offset / 600), char16_t(u'0' + offset / 60 % 10), u':',
+                                 char16_t(u'0' + offset % 60 / 10), char16_t(u'0' + offset % 10)};
+        value.text.append(zone, 5);
+        return;
+    }
     default:
         return;
     }
+    // Bytes of a length these types never have: nothing is guessed from them.
+    value.status = DBSTATUS_E_CANTCONVERTVALUE;
+    value.text.clear();
 }
 
 void odbc_statement_result::read_value(unsigned short index, odbc_value& value) {
@@ -542,7 +650,11 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
     case odbc_column::integer:
     case odbc_column::guid_bytes:
     case odbc_column::timestamp:
-    case odbc_column::date: {
+    case odbc_column::date:
+    case odbc_column::numeric:
+    case odbc_column::money:
+    case odbc_column::time:
+    case odbc_column::offset_stamp: {
         const odbc_bound_value* slot = m_bound ? &m_bound[index] : nullptr;
         odbc_bound_value read{};
         if (!slot || !slot->bound) {

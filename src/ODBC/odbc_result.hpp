@@ -19,7 +19,11 @@ struct odbc_column {
         integer,
         guid_bytes,
         timestamp,
-        date
+        date,
+        numeric,     // decimal: the driver's numeric structure, read as bytes
+        money,       // money and smallmoney: the amount in ten-thousandths, read as bytes
+        time,        // the parts of a time, read as bytes
+        offset_stamp // the parts of a date-time with its offset, read as bytes
     };
 
     std::u16string name;
@@ -41,15 +45,16 @@ struct odbc_column {
 // A number the driver delivered typed is kept as it came (`number` says which member); its text
 // is written only for a binding that asks for text.
 struct odbc_value {
-    enum number_kind : std::uint8_t { no_number, integer, real8, real4, stamp, day };
+    enum number_kind : std::uint8_t { no_number, integer, real8, real4, stamp, day, numeric, money };
 
     DBSTATUS status = DBSTATUS_S_ISNULL;
     number_kind number = no_number;
     union {
-        long long whole;
+        long long whole; // also money, in ten-thousandths
         double real8;
         float real4;
         DBTIMESTAMP stamp; // a date-time, or a date with no time
+        DB_NUMERIC numeric;
     } typed{};
     std::uint8_t digits = 0; // of a date-time's fraction of a second, as the driver's text has them
     std::u16string text; // every type but DBTYPE_BYTES, when not a typed number

@@ -759,6 +759,20 @@ ole_variant& ole_variant::from_real(double value, VARTYPE type) {
     return *this;
 }
 
+ole_variant& ole_variant::from_decimal(const DECIMAL& value) {
+    release();
+    var.decVal = value;
+    var.vt = VT_DECIMAL;
+    return *this;
+}
+
+ole_variant& ole_variant::from_currency(CY value) {
+    release();
+    var.cyVal = value;
+    var.vt = VT_CY;
+    return *this;
+}
+
 bool ole_variant::number_from_text(std::u16string& number, VARTYPE type) {
     if (type == VT_CY)
         TK_TRACE(1, "GOT VT_CY");

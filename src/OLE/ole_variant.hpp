@@ -64,6 +64,8 @@ public:
     // The same for a number that came as one: the value from_string gives its decimal text.
     ole_variant& from_integer(std::int64_t value, VARTYPE type);
     ole_variant& from_real(double value, VARTYPE type);
+    ole_variant& from_decimal(const DECIMAL& value);
+    ole_variant& from_currency(CY value);
 
     void attach_string(std::string_view text);
     void attach_wstring(std::u16string_view text);

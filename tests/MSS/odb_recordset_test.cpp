@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
+
 using odb_test::column;
 using odb_test::failure;
 using odb_test::trace_capture;
@@ -441,4 +444,100 @@ TEST_F(reader_fixture, row_trace) {
     EXPECT_TRUE(trace.has_line("End of odb_recordset::fill_cache"));
     r.reset();
     EXPECT_TRUE(trace.has_line("ole_com_ptr<T>::~ole_com_ptr() - 0 refs left"));
+}
+
+namespace {
+// One column of `type`, its value bound as `binding` at the start of `row`.
+std::unique_ptr<odb_record> record_of(DBTYPE type, DBTYPE binding, const void* value, size_t size,
+                                      unsigned char (&row)[256]) {
+    static DBCOLUMNINFO info;
+    info = DBCOLUMNINFO{const_cast<OLECHAR*>(u"c"), nullptr, 1, 0, 19, type, 38, 0, {}};
+    static DBBINDING bound;
+    bound = DBBINDING{};
+    bound.iOrdinal = 1;
+    bound.obStatus = 0;
+    bound.obLength = 4;
+    bound.obValue = 8;
+    bound.wType = binding;
+    const DBSTATUS ok = DBSTATUS_S_OK;
+    const odb_bound_length length = static_cast<odb_bound_length>(size);
+    std::memcpy(row, &ok, sizeof ok);
+    std::memcpy(row + 4, &length, sizeof length);
+    std::memcpy(row + 8, value, size);
+    return std::make_unique<odb_record>(1, row, &info, &bound);
+}
+
+std::uint64_t next_random(std::uint64_t& state) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+} // namespace
+
+// A decimal or an amount of money that came as a structure must become the field its provider
+// text would have: the same type, the same bits and the same printed text, decimals beyond the
+// platform decimal included (they keep their text).
+TEST(odb_record, typed_decimals_and_money_are_the_fields_of_their_texts) {
+    auto same = [](DBTYPE type, DBTYPE binding, const void* value, size_t size, const std::u16string& text) {
+        unsigned char typed_row[256], text_row[256];
+        auto typed = record_of(type, binding, value, size, typed_row);
+        auto parsed = record_of(type, DBTYPE_WSTR, text.data(), text.size() * 2, text_row);
+        const ole_variant& a = static_cast<const ole_variant&>((*typed)[0]);
+        const ole_variant& b = static_cast<const ole_variant&>((*parsed)[0]);
+        ASSERT_EQ(a.vt(), b.vt()) << tk_to_utf8(text);
+        if (a.vt() == VT_DECIMAL) {
+            EXPECT_EQ(std::memcmp(&a.var.decVal, &b.var.decVal, sizeof(DECIMAL)), 0) << tk_to_utf8(text);
+        }
+        if (a.vt() == VT_CY) {
+            EXPECT_EQ(a.var.cyVal.int64, b.var.cyVal.int64) << tk_to_utf8(text);
+        }
+        EXPECT_EQ(a.to_wstring(), b.to_wstring()) << tk_to_utf8(text);
+    };
+    std::uint64_t state = 0x2545F4914F6CDD1Dull;
+    std::u16string text;
+    std::vector<DB_NUMERIC> numbers;
+    using u128 = unsigned __int128;
+    auto numeric = [](u128 magnitude, int scale, bool negative) {
+        DB_NUMERIC n{38, static_cast<BYTE>(scale), static_cast<BYTE>(negative ? 0 : 1), {}};
+        for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(magnitude >> (8 * i));
+        return n;
+    };
+    const u128 max38 = u128(10000000000000000000ull) * 10000000000000000000ull - 1;
+    const u128 max96 = (u128(1) << 96) - 1;
+    for (u128 m : {u128(0), u128(1), u128(10), max96, max96 + 1, max38})
+        for (int scale : {0, 1, 4, 18, 28, 29, 38})
+            for (bool negative : {false, true}) numbers.push_back(numeric(m, scale, negative));
+    for (int i = 0; i < 4000; ++i) {
+        u128 m = u128(next_random(state)) << 64 | next_random(state);
+        m >>= next_random(state) % 128;
+        // Trailing zeros in the fraction, as a column's scale gives them.
+        if (i % 3 == 0) m = m / 10000 * 10000;
+        numbers.push_back(numeric(m % (max38 + 1), static_cast<int>(next_random(state) % 39), next_random(state) % 2));
+    }
+    for (const DB_NUMERIC& n : numbers) {
+        odb_numeric_text(n, text);
+        same(DBTYPE_NUMERIC, DBTYPE_NUMERIC, &n, sizeof n, text);
+    }
+    std::vector<std::int64_t> amounts = {0, 1, -1, 5000, -5000, 9999, std::numeric_limits<std::int64_t>::max(),
+                                         std::numeric_limits<std::int64_t>::min(), 2147483647, -2147483648LL};
+    for (int i = 0; i < 3000; ++i)
+        amounts.push_back(static_cast<std::int64_t>(next_random(state)) >> (next_random(state) % 64));
+    for (std::int64_t amount : amounts) {
+        odb_money_text(amount, text);
+        same(DBTYPE_CY, DBTYPE_CY, &amount, sizeof amount, text);
+    }
+    // The texts themselves, as the driver writes them.
+    odb_numeric_text(numeric(5, 2, true), text);
+    EXPECT_EQ(text, u"-0.05");
+    odb_numeric_text(numeric(0, 3, false), text);
+    EXPECT_EQ(text, u"0.000");
+    odb_numeric_text(numeric(max38, 0, false), text);
+    EXPECT_EQ(text, std::u16string(38, u'9'));
+    odb_numeric_text(numeric(123400, 4, false), text);
+    EXPECT_EQ(text, u"12.3400");
+    odb_money_text(std::numeric_limits<std::int64_t>::min(), text);
+    EXPECT_EQ(text, u"-922337203685477.5808");
+    odb_money_text(-5000, text);
+    EXPECT_EQ(text, u"-0.5000");
 }

@@ -2,7 +2,10 @@
 // without a server, then types, texts, long values, catalog rowsets and errors against the SQL
 // Server emulator (skipped when the emulator program has not been built).
 
+#include "ODBC/odbc_sql.hpp"
 #include "ODBC/odbc_test_util.hpp"
+
+#include <algorithm>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -311,19 +314,21 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         ole_com_ptr<IRowset> rowset = open_types(session);
         ole_com_ptr<IAccessor> accessor;
         CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
-        // int, smallint, tinyint, bigint and bit as 64-bit integers, real as float, float as double.
-        const std::pair<DBORDINAL, DBTYPE> wanted[] = {{2, DBTYPE_I8}, {3, DBTYPE_I8}, {4, DBTYPE_I8}, {5, DBTYPE_I8},
-                                                       {6, DBTYPE_I8}, {7, DBTYPE_R4}, {8, DBTYPE_R8},
-                                                       {13, DBTYPE_DBTIMESTAMP}, {14, DBTYPE_DBTIMESTAMP}};
+        // int, smallint, tinyint, bigint and bit as 64-bit integers, real as float, float as double,
+        // money and smallmoney as currency, decimal and numeric as numeric structures.
+        const std::pair<DBORDINAL, DBTYPE> wanted[] = {
+            {2, DBTYPE_I8},  {3, DBTYPE_I8},  {4, DBTYPE_I8},       {5, DBTYPE_I8},       {6, DBTYPE_I8},
+            {7, DBTYPE_R4},  {8, DBTYPE_R8},  {13, DBTYPE_DBTIMESTAMP}, {14, DBTYPE_DBTIMESTAMP}, {9, DBTYPE_CY},
+            {10, DBTYPE_CY}, {11, DBTYPE_NUMERIC}, {12, DBTYPE_NUMERIC}};
         std::vector<DBBINDING> bindings;
         for (auto [ordinal, type] : wanted) {
             DBBINDING b{};
             b.iOrdinal = ordinal;
-            b.obStatus = bindings.size() * 24;
+            b.obStatus = bindings.size() * 32;
             b.obLength = b.obStatus + 4;
             b.obValue = b.obStatus + 8;
             b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-            b.cbMaxLen = 16;
+            b.cbMaxLen = 24;
             b.wType = type;
             bindings.push_back(b);
         }
@@ -333,7 +338,8 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         // Not for a column of other values, not as another kind of number, not by reference.
         for (auto [ordinal, type] : {std::pair<DBORDINAL, DBTYPE>{9, DBTYPE_I8}, {19, DBTYPE_R8}, {2, DBTYPE_R8},
                                      {8, DBTYPE_I8}, {2, DBTYPE_WSTR | DBTYPE_BYREF}, {15, DBTYPE_DBTIMESTAMP},
-                                     {2, DBTYPE_DBTIMESTAMP}}) {
+                                     {2, DBTYPE_DBTIMESTAMP}, {11, DBTYPE_CY}, {9, DBTYPE_NUMERIC},
+                                     {15, DBTYPE_NUMERIC}, {11, DBTYPE_NUMERIC | DBTYPE_BYREF}}) {
             DBBINDING b = bindings[0];
             b.iOrdinal = ordinal;
             b.wType = type;
@@ -347,7 +353,7 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         DBCOUNTITEM got = 0;
         CHECK(SUCCEEDED(rowset->GetNextRows(0, 0, 2, &got, &pointer)));
         CHECK_EQ(got, DBCOUNTITEM(2));
-        unsigned char buffer[24 * 9];
+        unsigned char buffer[32 * std::size(wanted)];
         CHECK_EQ(rowset->GetData(rows[0], handle, buffer), S_OK);
         auto whole = [&](size_t i) {
             long long v;
@@ -378,6 +384,22 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         CHECK_EQ(stamp.day, 31);
         CHECK_EQ(stamp.hour, 0);
         CHECK_EQ(stamp.fraction, 0u);
+        // money 12.34 and smallmoney -0.5 in ten-thousandths.
+        CHECK_EQ(whole(9), 123400LL);
+        CHECK_EQ(whole(10), -5000LL);
+        // decimal(18,4) 12.3400 and numeric(10,2) -0.50, with their precision and scale.
+        DB_NUMERIC numeric;
+        std::memcpy(&numeric, buffer + bindings[11].obValue, sizeof numeric);
+        CHECK_EQ(numeric.precision, 18);
+        CHECK_EQ(numeric.scale, 4);
+        CHECK_EQ(numeric.sign, 1);
+        CHECK_EQ(numeric.val[0] | numeric.val[1] << 8 | numeric.val[2] << 16, 123400);
+        CHECK(std::all_of(numeric.val + 3, numeric.val + 16, [](BYTE b) { return b == 0; }));
+        std::memcpy(&numeric, buffer + bindings[12].obValue, sizeof numeric);
+        CHECK_EQ(numeric.precision, 10);
+        CHECK_EQ(numeric.scale, 2);
+        CHECK_EQ(numeric.sign, 0);
+        CHECK_EQ(numeric.val[0], 50);
         CHECK_EQ(rowset->GetData(rows[1], handle, buffer), S_OK);
         for (const DBBINDING& b : bindings) {
             DBSTATUS status;
@@ -520,7 +542,52 @@ INSERT INTO dbo.Stamps VALUES
         '9999-12-31 23:59:59.9999999', '0001-01-01'),
     (2, '2005-12-31 23:59:59.997', '2079-06-06 23:59', '2024-02-29 12:34:56', '2024-02-29 12:34:56.007',
         '2024-02-29 12:34:56.0000001', '9999-12-31');
+CREATE TABLE dbo.Exact (k int NOT NULL PRIMARY KEY, d38 decimal(38,0), d38s decimal(38,10), n5 numeric(5,5),
+    d19 decimal(19,4), d28 decimal(29,28), m money, sm smallmoney, t0 time(0), t3 time(3), t7 time(7),
+    o0 datetimeoffset(0), o7 datetimeoffset(7));
+INSERT INTO dbo.Exact VALUES
+    (1, 99999999999999999999999999999999999999, 9999999999999999999999999999.9999999999, 0.99999,
+        999999999999999.9999, 9.9999999999999999999999999999, 922337203685477.5807, 214748.3647, '23:59:59',
+        '23:59:59.999', '23:59:59.9999999', '9999-12-31 23:59:59 +14:00', '0001-01-01 00:00:00.0000001 -14:00'),
+    (2, -99999999999999999999999999999999999999, -0.0000000001, -0.00001, -0.0001, -0.0000000000000000000000000001,
+        -922337203685477.5808, -214748.3648, '00:00:00', '00:00:00.001', '00:00:00.0000001',
+        '2024-02-29 12:34:56 -05:30', '2024-02-29 00:00:00 +00:00'),
+    (3, 0, 0, 0, 0, 0, 0, 0, '12:00:00', '12:00:00', '12:00:00', '1900-01-01 00:00:00 +00:45',
+        '1999-12-31 23:59:59.5 -00:30');
 )sql";
+
+// The typed columns' values for many rows: random digits of every width.
+std::string exact_rows() {
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    auto digits = [&](int count) {
+        std::string out;
+        for (int i = 0; i < count; ++i) out += char('0' + next() % 10);
+        return out;
+    };
+    auto sign = [&] { return next() % 2 ? std::string("-") : std::string(); };
+    auto two = [](unsigned n) { return std::string(1, char('0' + n / 10)) + char('0' + n % 10); };
+    std::string out = "INSERT INTO dbo.Exact VALUES\n";
+    for (int k = 4; k < 204; ++k) {
+        const std::string time = two(next() % 24) + ":" + two(next() % 60) + ":" + two(next() % 60);
+        const std::string day = std::to_string(1000 + next() % 9000) + "-" + two(1 + next() % 12) + "-" + two(1 + next() % 28);
+        const unsigned zone = next() % (14 * 60);
+        const std::string offset = (next() % 2 ? " -" : " +") + two(zone / 60) + ":" + two(zone % 60);
+        out += "    (" + std::to_string(k) + ", " + sign() + digits(1 + next() % 38) + ", " + sign() +
+               digits(1 + next() % 28) + "." + digits(1 + next() % 10) + ", " + sign() + "0." + digits(1 + next() % 5) +
+               ", " + sign() + digits(1 + next() % 15) + "." + digits(next() % 5) + ", " + sign() + "0." +
+               digits(1 + next() % 28) + ", " + sign() + digits(1 + next() % 14) + "." + digits(next() % 5) + ", " +
+               sign() + digits(1 + next() % 5) + "." + digits(next() % 5) + ", '" + time + "', '" + time + "." +
+               digits(3) + "', '" + time + "." + digits(1 + next() % 7) + "', '" + day + " " + time + offset +
+               "', '" + day + " " + time + "." + digits(7) + offset + "')" + (k == 203 ? ";\n" : ",\n");
+    }
+    return out;
+}
 
 class odbc_emulator_times : public odbc_child_test {
 protected:
@@ -528,7 +595,7 @@ protected:
         std::string program = std::string(TABLOXA_BINARY_DIR) + "/testing/tabloxa-tdsemu";
         if (access(program.c_str(), X_OK) != 0)
             GTEST_SKIP() << "the emulator program is not built: " << program;
-        test_support::write_file(m_dir.file("seed.sql"), times_seed);
+        test_support::write_file(m_dir.file("seed.sql"), times_seed + exact_rows());
         m_emulator = std::make_unique<emulator>(program, m_dir.file("seed.sql"));
         ASSERT_GT(m_emulator->port(), 0);
         drivers(freetds_ini);
@@ -557,6 +624,54 @@ TEST_F(odbc_emulator_times, date_times_read_as_parts_keep_the_drivers_text) {
                 if (all.rows.at(r).at(c) != want[r][c])
                     fail(__LINE__, "text", tk_to_utf8(all.names[c]), show(all.rows[r][c]));
         CHECK_EQ(all.rows.size(), want.size());
+    });
+}
+
+// Decimals, money, times and date-times with an offset come from the driver as its structures
+// and are written here: their texts must be the ones the driver itself gives.
+TEST_F(odbc_emulator_times, values_read_as_structures_keep_the_drivers_text) {
+    const int port = m_emulator->port();
+    std::u16string text = u"Provider=sqloledb;Data Source=127.0.0.1," + number(port) +
+                          u";Initial Catalog=Times;User Id=sa;Password=Tabloxa-1;";
+    in_child([text, port] {
+        ole_com_ptr<IOpenRowset> session = generic_session(text);
+        read_rowset ours = query(session, u"SELECT * FROM dbo.Exact ORDER BY k");
+        CHECK_EQ(ours.rows.size(), size_t(203));
+        // The driver's own texts, read as wide text.
+        SQLHENV env = SQL_NULL_HENV;
+        SQLHDBC dbc = SQL_NULL_HDBC;
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        CHECK(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)));
+        CHECK(SQL_SUCCEEDED(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)));
+        CHECK(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)));
+        std::string connect = "Driver=libtdsodbc.so;Server=127.0.0.1;Port=" + std::to_string(port) +
+                              ";Database=Times;UID=sa;PWD=Tabloxa-1;TDS_Version=7.4;ClientCharset=UTF-8";
+        CHECK(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(connect.data()), SQL_NTS,
+                                             nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+        CHECK(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt)));
+        CHECK(SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT * FROM dbo.Exact ORDER BY k")), SQL_NTS)));
+        SQLSMALLINT columns = 0;
+        CHECK(SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)));
+        CHECK_EQ(size_t(columns), ours.columns.size());
+        for (size_t row = 0; SQLFetch(stmt) == SQL_SUCCESS; ++row) {
+            CHECK(row < ours.rows.size());
+            for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(columns); ++c) {
+                SQLWCHAR wide[128];
+                SQLLEN length = 0;
+                CHECK(SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_WCHAR, wide, sizeof wide, &length)));
+                std::u16string driver(reinterpret_cast<const char16_t*>(wide), size_t(length) / 2);
+                // The year in four digits, as the reading has always made it.
+                size_t year = driver.find(u'-', 1);
+                if (c >= 12 && year < 4) driver.insert(0, 4 - year, u'0');
+                if (ours.rows[row][c - 1] != driver)
+                    fail(__LINE__, "text", tk_to_utf8(ours.names[c - 1]) + " row " + std::to_string(row + 1),
+                         show(ours.rows[row][c - 1]) + " against " + tk_to_utf8(driver));
+            }
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
     });
 }
 
