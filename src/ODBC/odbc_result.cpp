@@ -333,9 +333,11 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
     case SQL_WCHAR:
         variable(column, DBTYPE_WSTR, column_size, false);
         column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        column.national = starts_with_nocase(type_name, u"nchar");
         break;
     case SQL_WVARCHAR:
         variable(column, DBTYPE_WSTR, column_size, false);
+        column.national = starts_with_nocase(type_name, u"nvarchar") || starts_with_nocase(type_name, u"sysname");
         break;
     case SQL_WLONGVARCHAR:
         variable(column, DBTYPE_WSTR, column_size, true);
@@ -478,8 +480,10 @@ void odbc_statement_result::bind() {
         from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc");
     // Another driver's bytes of these types are its own: their text is read instead.
     if (!freetds)
-        for (odbc_column& column : m_columns)
+        for (odbc_column& column : m_columns) {
             if (is_freetds_read(column.read)) column.read = odbc_column::text;
+            column.national = false;
+        }
     // Values of fixed size are written by the fetch itself, which saves a driver call per value.
     // Only for SQL Server, whose types convert without fail (a failed conversion would fail the
     // whole fetch instead of one value), and a driver that reads the other columns in any order.
@@ -694,6 +698,10 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
         return;
     }
     case odbc_column::text:
+        if (column.national && !(column.flags & DBCOLUMNFLAGS_ISLONG)) {
+            read_national(number, column, value);
+            return;
+        }
         if (read_text_pieces(number, column, value) && value.status == DBSTATUS_S_OK) {
             if (column.guid) fix_guid(value.text);
             if (column.decimal) fix_decimal(value.text);
@@ -808,4 +816,46 @@ bool odbc_statement_result::read_byte_pieces(unsigned short number, const odbc_c
         length += want;
         piece = want;
     }
+}
+
+// The server's UTF-16 as FreeTDS holds it, read as bytes: as wide text FreeTDS would convert it
+// with iconv, value by value, from and to the same encoding.
+void odbc_statement_result::read_national(unsigned short number, const odbc_column& column, odbc_value& value) {
+    SQLHSTMT h = m_statement->handle().get();
+    std::u16string& text = value.text;
+    const size_t piece = column.first_piece * 2;
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(h, number, SQL_C_BINARY, m_wide_scratch.data(), piece, &indicator);
+    if (rc == SQL_NO_DATA) {
+        text.clear();
+        return;
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+        cannot_convert(value);
+        return;
+    }
+    if (indicator == SQL_NULL_DATA) {
+        value.status = DBSTATUS_S_ISNULL;
+        text.clear();
+        return;
+    }
+    // A length that is no count of UTF-16 units, or none at all: nothing is guessed from it.
+    if (indicator < 0 || indicator % 2) {
+        value.status = DBSTATUS_E_CANTCONVERTVALUE;
+        text.clear();
+        return;
+    }
+    const size_t length = static_cast<size_t>(indicator);
+    const size_t first = std::min(length, piece);
+    text.assign(m_wide_scratch.data(), first / 2);
+    if (length == first) return;
+    // More than the declared size said: the rest in one more call.
+    text.resize(length / 2);
+    rc = SQLGetData(h, number, SQL_C_BINARY, text.data() + first / 2, length - first, &indicator);
+    if (rc == SQL_NO_DATA) {
+        text.resize(first / 2);
+        value.status = DBSTATUS_S_TRUNCATED;
+        return;
+    }
+    if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
 }

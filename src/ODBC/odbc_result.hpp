@@ -39,6 +39,7 @@ struct odbc_column {
     bool dated = false;     // give a year before 1000 its four digits
     size_t first_piece = 0; // characters (text) or bytes read by the first call
     BYTE fraction = 0;      // digits of a timestamp's fraction of a second, as the driver writes it
+    bool national = false;  // a bounded nchar or nvarchar: FreeTDS gives its UTF-16 as it came
 };
 
 // One value of one fetched row; reused from row to row, so its storage is allocated once.
@@ -122,6 +123,7 @@ private:
     void read_value(unsigned short column, odbc_value& value);
     bool read_text_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
+    void read_national(unsigned short column, const odbc_column& info, odbc_value& value);
     bool cannot_convert(odbc_value& value);
     void bind();
     static void read_fixed(const odbc_column& column, const odbc_bound_value& slot, odbc_value& value);

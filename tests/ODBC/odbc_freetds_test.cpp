@@ -544,16 +544,16 @@ INSERT INTO dbo.Stamps VALUES
         '2024-02-29 12:34:56.0000001', '9999-12-31');
 CREATE TABLE dbo.Exact (k int NOT NULL PRIMARY KEY, d38 decimal(38,0), d38s decimal(38,10), n5 numeric(5,5),
     d19 decimal(19,4), d28 decimal(29,28), m money, sm smallmoney, t0 time(0), t3 time(3), t7 time(7),
-    o0 datetimeoffset(0), o7 datetimeoffset(7));
+    o0 datetimeoffset(0), o7 datetimeoffset(7), nv nvarchar(10), nc nchar(5));
 INSERT INTO dbo.Exact VALUES
     (1, 99999999999999999999999999999999999999, 9999999999999999999999999999.9999999999, 0.99999,
         999999999999999.9999, 9.9999999999999999999999999999, 922337203685477.5807, 214748.3647, '23:59:59',
-        '23:59:59.999', '23:59:59.9999999', '9999-12-31 23:59:59 +14:00', '0001-01-01 00:00:00.0000001 -14:00'),
+        '23:59:59.999', '23:59:59.9999999', '9999-12-31 23:59:59 +14:00', '0001-01-01 00:00:00.0000001 -14:00', N'𝄞é€✓''abcd', N'abcde'),
     (2, -99999999999999999999999999999999999999, -0.0000000001, -0.00001, -0.0001, -0.0000000000000000000000000001,
         -922337203685477.5808, -214748.3648, '00:00:00', '00:00:00.001', '00:00:00.0000001',
-        '2024-02-29 12:34:56 -05:30', '2024-02-29 00:00:00 +00:00'),
+        '2024-02-29 12:34:56 -05:30', '2024-02-29 00:00:00 +00:00', N'', N''),
     (3, 0, 0, 0, 0, 0, 0, 0, '12:00:00', '12:00:00', '12:00:00', '1900-01-01 00:00:00 +00:45',
-        '1999-12-31 23:59:59.5 -00:30');
+        '1999-12-31 23:59:59.5 -00:30', NULL, NULL);
 )sql";
 
 // The typed columns' values for many rows: random digits of every width.
@@ -572,6 +572,18 @@ std::string exact_rows() {
     };
     auto sign = [&] { return next() % 2 ? std::string("-") : std::string(); };
     auto two = [](unsigned n) { return std::string(1, char('0' + n / 10)) + char('0' + n % 10); };
+    // Up to `units` UTF-16 units of letters, quotes and characters beyond the first plane.
+    auto national = [&](size_t units) {
+        static const char* const letters[] = {"a", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9d\x84\x9e", "''", " "};
+        std::string out = "N'";
+        for (size_t used = 0, want = next() % (units + 1); used < want;) {
+            size_t pick = next() % 6;
+            if (pick == 3 && used + 2 > want) pick = 0;
+            out += letters[pick];
+            used += pick == 3 ? 2 : 1;
+        }
+        return out + "'";
+    };
     std::string out = "INSERT INTO dbo.Exact VALUES\n";
     for (int k = 4; k < 204; ++k) {
         const std::string time = two(next() % 24) + ":" + two(next() % 60) + ":" + two(next() % 60);
@@ -584,7 +596,8 @@ std::string exact_rows() {
                digits(1 + next() % 28) + ", " + sign() + digits(1 + next() % 14) + "." + digits(next() % 5) + ", " +
                sign() + digits(1 + next() % 5) + "." + digits(next() % 5) + ", '" + time + "', '" + time + "." +
                digits(3) + "', '" + time + "." + digits(1 + next() % 7) + "', '" + day + " " + time + offset +
-               "', '" + day + " " + time + "." + digits(7) + offset + "')" + (k == 203 ? ";\n" : ",\n");
+               "', '" + day + " " + time + "." + digits(7) + offset + "', " + national(10) + ", " + national(5) + ")" +
+               (k == 203 ? ";\n" : ",\n");
     }
     return out;
 }
@@ -628,7 +641,8 @@ TEST_F(odbc_emulator_times, date_times_read_as_parts_keep_the_drivers_text) {
 }
 
 // Decimals, money, times and date-times with an offset come from the driver as its structures
-// and are written here: their texts must be the ones the driver itself gives.
+// and are written here, and national text as the server's UTF-16: their texts must be the ones
+// the driver itself gives.
 TEST_F(odbc_emulator_times, values_read_as_structures_keep_the_drivers_text) {
     const int port = m_emulator->port();
     std::u16string text = u"Provider=sqloledb;Data Source=127.0.0.1," + number(port) +
@@ -659,10 +673,14 @@ TEST_F(odbc_emulator_times, values_read_as_structures_keep_the_drivers_text) {
                 SQLWCHAR wide[128];
                 SQLLEN length = 0;
                 CHECK(SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_WCHAR, wide, sizeof wide, &length)));
+                if (length == SQL_NULL_DATA) {
+                    if (ours.rows[row][c - 1].has_value()) fail(__LINE__, "null", tk_to_utf8(ours.names[c - 1]));
+                    continue;
+                }
                 std::u16string driver(reinterpret_cast<const char16_t*>(wide), size_t(length) / 2);
                 // The year in four digits, as the reading has always made it.
                 size_t year = driver.find(u'-', 1);
-                if (c >= 12 && year < 4) driver.insert(0, 4 - year, u'0');
+                if ((c == 12 || c == 13) && year < 4) driver.insert(0, 4 - year, u'0');
                 if (ours.rows[row][c - 1] != driver)
                     fail(__LINE__, "text", tk_to_utf8(ours.names[c - 1]) + " row " + std::to_string(row + 1),
                          show(ours.rows[row][c - 1]) + " against " + tk_to_utf8(driver));
