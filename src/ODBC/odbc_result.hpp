@@ -40,6 +40,7 @@ struct odbc_column {
     size_t first_piece = 0; // characters (text) or bytes read by the first call
     BYTE fraction = 0;      // digits of a timestamp's fraction of a second, as the driver writes it
     bool national = false;  // a bounded nchar or nvarchar: FreeTDS gives its UTF-16 as it came
+    bool narrow = false;    // a bounded char or varchar: read as the client's UTF-8
 };
 
 // One value of one fetched row; reused from row to row, so its storage is allocated once.
@@ -124,6 +125,7 @@ private:
     bool read_text_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     void read_national(unsigned short column, const odbc_column& info, odbc_value& value);
+    void read_narrow(unsigned short column, const odbc_column& info, odbc_value& value);
     bool cannot_convert(odbc_value& value);
     void bind();
     static void read_fixed(const odbc_column& column, const odbc_bound_value& slot, odbc_value& value);
@@ -135,6 +137,7 @@ private:
     // The first call's buffers, sized once for the largest first piece of any column.
     std::vector<char16_t> m_wide_scratch;
     std::vector<char> m_byte_scratch;
+    std::string m_narrow_scratch;
     // Where the driver writes the values of bound columns at each fetch; empty slots for the
     // columns read by SQLGetData. Allocated once: the driver keeps the addresses.
     std::unique_ptr<odbc_bound_value[]> m_bound;

@@ -544,16 +544,16 @@ INSERT INTO dbo.Stamps VALUES
         '2024-02-29 12:34:56.0000001', '9999-12-31');
 CREATE TABLE dbo.Exact (k int NOT NULL PRIMARY KEY, d38 decimal(38,0), d38s decimal(38,10), n5 numeric(5,5),
     d19 decimal(19,4), d28 decimal(29,28), m money, sm smallmoney, t0 time(0), t3 time(3), t7 time(7),
-    o0 datetimeoffset(0), o7 datetimeoffset(7), nv nvarchar(10), nc nchar(5));
+    o0 datetimeoffset(0), o7 datetimeoffset(7), nv nvarchar(10), nc nchar(5), v varchar(12), c char(5));
 INSERT INTO dbo.Exact VALUES
     (1, 99999999999999999999999999999999999999, 9999999999999999999999999999.9999999999, 0.99999,
         999999999999999.9999, 9.9999999999999999999999999999, 922337203685477.5807, 214748.3647, '23:59:59',
-        '23:59:59.999', '23:59:59.9999999', '9999-12-31 23:59:59 +14:00', '0001-01-01 00:00:00.0000001 -14:00', N'𝄞é€✓''abcd', N'abcde'),
+        '23:59:59.999', '23:59:59.9999999', '9999-12-31 23:59:59 +14:00', '0001-01-01 00:00:00.0000001 -14:00', N'𝄞é€✓''abcd', N'abcde', 'é€''abcdefghi', 'é€'),
     (2, -99999999999999999999999999999999999999, -0.0000000001, -0.00001, -0.0001, -0.0000000000000000000000000001,
         -922337203685477.5808, -214748.3648, '00:00:00', '00:00:00.001', '00:00:00.0000001',
-        '2024-02-29 12:34:56 -05:30', '2024-02-29 00:00:00 +00:00', N'', N''),
+        '2024-02-29 12:34:56 -05:30', '2024-02-29 00:00:00 +00:00', N'', N'', '', ''),
     (3, 0, 0, 0, 0, 0, 0, 0, '12:00:00', '12:00:00', '12:00:00', '1900-01-01 00:00:00 +00:45',
-        '1999-12-31 23:59:59.5 -00:30', NULL, NULL);
+        '1999-12-31 23:59:59.5 -00:30', NULL, NULL, NULL, NULL);
 )sql";
 
 // The typed columns' values for many rows: random digits of every width.
@@ -573,12 +573,13 @@ std::string exact_rows() {
     auto sign = [&] { return next() % 2 ? std::string("-") : std::string(); };
     auto two = [](unsigned n) { return std::string(1, char('0' + n / 10)) + char('0' + n % 10); };
     // Up to `units` UTF-16 units of letters, quotes and characters beyond the first plane.
-    auto national = [&](size_t units) {
+    auto national = [&](size_t units, bool wide = true) {
         static const char* const letters[] = {"a", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9d\x84\x9e", "''", " "};
-        std::string out = "N'";
+        std::string out = wide ? "N'" : "'";
         for (size_t used = 0, want = next() % (units + 1); used < want;) {
             size_t pick = next() % 6;
-            if (pick == 3 && used + 2 > want) pick = 0;
+            // Only characters of the code page in narrow text.
+            if (pick == 3 && (used + 2 > want || !wide)) pick = 0;
             out += letters[pick];
             used += pick == 3 ? 2 : 1;
         }
@@ -596,7 +597,8 @@ std::string exact_rows() {
                digits(1 + next() % 28) + ", " + sign() + digits(1 + next() % 14) + "." + digits(next() % 5) + ", " +
                sign() + digits(1 + next() % 5) + "." + digits(next() % 5) + ", '" + time + "', '" + time + "." +
                digits(3) + "', '" + time + "." + digits(1 + next() % 7) + "', '" + day + " " + time + offset +
-               "', '" + day + " " + time + "." + digits(7) + offset + "', " + national(10) + ", " + national(5) + ")" +
+               "', '" + day + " " + time + "." + digits(7) + offset + "', " + national(10) + ", " + national(5) + ", " +
+               national(12, false) + ", " + national(5, false) + ")" +
                (k == 203 ? ";\n" : ",\n");
     }
     return out;
@@ -641,8 +643,8 @@ TEST_F(odbc_emulator_times, date_times_read_as_parts_keep_the_drivers_text) {
 }
 
 // Decimals, money, times and date-times with an offset come from the driver as its structures
-// and are written here, and national text as the server's UTF-16: their texts must be the ones
-// the driver itself gives.
+// and are written here, national text as the server's UTF-16 and other text as the client's UTF-8:
+// their texts must be the ones the driver itself gives.
 TEST_F(odbc_emulator_times, values_read_as_structures_keep_the_drivers_text) {
     const int port = m_emulator->port();
     std::u16string text = u"Provider=sqloledb;Data Source=127.0.0.1," + number(port) +
