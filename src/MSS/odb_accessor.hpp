@@ -32,8 +32,11 @@ public:
     size_t row_size() const { return m_row_size; }
 
 private:
-    // Fetches the row; a value cut by its slot grows the slot and the row is fetched again.
+    // Fetches the row; a value cut by its slot grows the slot and is fetched again.
     void fetch(IRowset* rowset, HROW row);
+    void reread(IRowset* rowset, HROW row, const std::vector<size_t>& grown);
+    // Frees the strings and arrays of the row buffer that no record took.
+    void drop_values() noexcept;
     void layout();
     // Slots much larger than the values of the row just read shrink.
     bool shrink();
