@@ -31,7 +31,8 @@ constexpr int max_regrowths = 4;
 constexpr DBTYPE byte_array = DBTYPE_ARRAY | DBTYPE_UI1;
 
 bool is_number(const DBBINDING& b) {
-    return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 || b.wType == DBTYPE_DBTIMESTAMP;
+    return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 ||
+           b.wType == DBTYPE_DBTIMESTAMP;
 }
 
 // A slot holding a string or an array that we free unless a record took it.
@@ -333,7 +334,8 @@ void odb_accessor::reread(IRowset* rowset, HROW row, const std::vector<size_t>& 
     }
     for (size_t i = 0; i < m_bindings.size(); ++i)
         if (!is_grown[i])
-            std::memcpy(m_row.get() + m_bindings[i].obStatus, kept.data() + kept_at[i], kept_at[i + 1] - kept_at[i]);
+            std::memcpy(m_row.get() + m_bindings[i].obStatus, kept.data() + kept_at[i],
+                        kept_at[i + 1] - kept_at[i]);
     m_row_filled = true;
     create_accessor(rowset);
     std::vector<DBBINDING> some;

@@ -48,7 +48,7 @@ private:
     const DBCOLUMNINFO* m_info = nullptr;
     std::vector<DBBINDING> m_bindings;
     // Left uninitialised: only what the values fill is ever touched, so a grown slot costs the
-    // memory of the value that grew it.
+    // memory of the value that grew it. Slots of strings and arrays we own are null or hold one.
     std::unique_ptr<unsigned char[]> m_row;
     size_t m_row_size = 0;
     bool m_row_filled = false;

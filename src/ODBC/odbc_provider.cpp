@@ -148,8 +148,9 @@ public:
         bool warnings = false;
         auto* base = static_cast<unsigned char*>(data);
         for (const DBBINDING& binding : found->second)
-            warnings |= binding.wType == DBTYPE_BSTR || binding.wType == byte_array ? !hand_over(*s, binding, base)
-                                                                                    : !write_value(*s, binding, base);
+            warnings |= binding.wType == DBTYPE_BSTR || binding.wType == byte_array
+                            ? !hand_over(*s, binding, base)
+                            : !write_value(*s, binding, base);
         return warnings ? DB_S_ERRORSOCCURRED : S_OK;
     }
 
@@ -320,8 +321,9 @@ private:
                     BSTR held = value.held.take_text();
                     if (held)
                         value.taken = true;
-                    else if (!(held = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()))))
-                        throw std::bad_alloc();
+                    else
+                        held = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
+                    if (!held) throw std::bad_alloc();
                     out = held;
                 }
             } else {
@@ -329,11 +331,12 @@ private:
                 length = bytes.size();
                 if (binding.dwPart & DBPART_VALUE) {
                     SAFEARRAY* held = value.held.take_bytes();
-                    if (!held) {
-                        if (!(held = ole_byte_array(static_cast<std::uint32_t>(bytes.size())))) throw std::bad_alloc();
-                        if (!bytes.empty()) std::memcpy(held->pvData, bytes.data(), bytes.size());
-                    } else {
+                    if (held) {
                         value.taken = true;
+                    } else {
+                        held = ole_byte_array(static_cast<std::uint32_t>(bytes.size()));
+                        if (!held) throw std::bad_alloc();
+                        if (!bytes.empty()) std::memcpy(held->pvData, bytes.data(), bytes.size());
                     }
                     out = held;
                 }
@@ -359,9 +362,8 @@ private:
         DBSTATUS status = value.taken ? DBSTATUS_E_UNAVAILABLE : value.status;
         size_t length = 0;
         if ((binding.wType & DBTYPE_BYREF) && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED)) {
-            const void* data = is_bytes ? static_cast<const void*>(value.held.bytes() ? value.raw().data()
-                                                                                      : value.bytes.c_str())
-                                        : value.held.text() ? value.held.text() : value.text.c_str();
+            // Both kinds of storage end text with a NUL.
+            const void* data = is_bytes ? static_cast<const void*>(value.raw().data()) : value.wide().data();
             length = is_bytes ? value.raw().size() : value.wide().size() * sizeof(char16_t);
             if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
         } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {

@@ -803,8 +803,8 @@ bool odbc_statement_result::read_long_bytes(unsigned short number, size_t piece,
                                             odbc_value& value) {
     SQLHSTMT h = m_statement->handle().get();
     value.bytes.clear();
-    size_t room = indicator == SQL_NO_TOTAL ? 2 * std::max(piece, long_first_piece)
-                                            : static_cast<size_t>(indicator);
+    size_t room =
+        indicator == SQL_NO_TOTAL ? 2 * std::max(piece, long_first_piece) : static_cast<size_t>(indicator);
     auto resize = [&](size_t count) {
         if (count > 0xFFFFFFFFu) throw std::bad_alloc();
         SAFEARRAYBOUND bound{static_cast<std::uint32_t>(count), 0};

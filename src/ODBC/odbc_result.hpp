@@ -90,7 +90,8 @@ struct odbc_value {
     bool taken = false;
 
     std::u16string_view wide() const noexcept {
-        return held.text() ? std::u16string_view(held.text(), SysStringLen(held.text())) : std::u16string_view(text);
+        return held.text() ? std::u16string_view(held.text(), SysStringLen(held.text()))
+                           : std::u16string_view(text);
     }
     std::string_view raw() const noexcept {
         SAFEARRAY* a = held.bytes();

@@ -38,7 +38,8 @@ struct column_info {
 };
 
 // Every row as the reader makes records of them: one accessor, five rows a call.
-std::vector<std::unique_ptr<odb_record>> records(const ole_com_ptr<IOpenRowset>& session, const std::u16string& sql) {
+std::vector<std::unique_ptr<odb_record>> records(const ole_com_ptr<IOpenRowset>& session,
+                                                 const std::u16string& sql) {
     ole_com_ptr<IRowset> rowset;
     CHECK_EQ(execute(session, sql, &rowset), S_OK);
     column_info columns(rowset.get());
@@ -84,7 +85,8 @@ std::string long_hex() {
 }
 std::string from_hex(const std::string& hex) {
     std::string bytes;
-    for (size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return bytes;
 }
 
@@ -446,17 +448,19 @@ TEST_F(odbc_sqlite, a_grown_slot_beside_a_long_value_keeps_both_whole) {
     std::u16string db = database();
     in_child([db] {
         ole_com_ptr<IOpenRowset> session = open_session(CLSID_SQLNCLI11, db);
-        CHECK_EQ(execute(session, u"CREATE TABLE g (id INTEGER, s TEXT, v VARCHAR(20), b LONGVARBINARY, n INTEGER)"), S_OK);
+        CHECK_EQ(execute(session,
+                         u"CREATE TABLE g (id INTEGER, s TEXT, v VARCHAR(20), b LONGVARBINARY, n INTEGER)"),
+                 S_OK);
         const std::string hex = long_hex();
         // SQLite keeps texts longer than a column declares: they outgrow the slot of its size.
         CHECK_EQ(execute(session, u"INSERT INTO g VALUES (1, " + std::u16string(long_text_sql) +
-                                      u", replace(hex(zeroblob(2500)), '00', 'vw'), x'" + tk_utf8_to_wstring(hex) +
-                                      u"', 7)"),
+                                      u", replace(hex(zeroblob(2500)), '00', 'vw'), x'" +
+                                      tk_utf8_to_wstring(hex) + u"', 7)"),
                  S_OK);
         CHECK_EQ(execute(session, u"INSERT INTO g VALUES (2, 'short', 'v', x'01', 8)"), S_OK);
         CHECK_EQ(execute(session, u"INSERT INTO g VALUES (3, " + std::u16string(long_text_sql) +
-                                      u", replace(hex(zeroblob(5900)), '00', 'z'), x'" + tk_utf8_to_wstring(hex) +
-                                      u"', 9)"),
+                                      u", replace(hex(zeroblob(5900)), '00', 'z'), x'" +
+                                      tk_utf8_to_wstring(hex) + u"', 9)"),
                  S_OK);
         {
             ole_com_ptr<IRowset> rowset;
@@ -507,7 +511,8 @@ TEST_F(odbc_sqlite, a_value_handed_over_once_is_unavailable_to_a_second_read) {
         DBBINDSTATUS statuses[2] = {};
         HACCESSOR handle = 0;
         // Bytes as a string or text as an array would be conversions the binding does not make.
-        DBBINDING wrong[2] = {owned_binding(1, DBTYPE_ARRAY | DBTYPE_UI1, 0), owned_binding(2, DBTYPE_BSTR, 16)};
+        DBBINDING wrong[2] = {owned_binding(1, DBTYPE_ARRAY | DBTYPE_UI1, 0),
+                              owned_binding(2, DBTYPE_BSTR, 16)};
         CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 2, wrong, 0, &handle, statuses),
                  HRESULT(DB_E_ERRORSOCCURRED));
         CHECK_EQ(statuses[0], DBBINDSTATUS(DBBINDSTATUS_UNSUPPORTEDCONVERSION));
