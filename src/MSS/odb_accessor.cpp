@@ -176,9 +176,9 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
-    const bool special = std::any_of(m_bindings.begin(), m_bindings.end(),
-                                     [](const DBBINDING& b) { return is_number(b) || is_owned(b); });
-    if (!special) return create_accessor(rowset);
+    const bool refusable = std::any_of(m_bindings.begin(), m_bindings.end(),
+                                       [](const DBBINDING& b) { return is_number(b) || is_owned(b); });
+    if (!refusable) return create_accessor(rowset);
     if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
                                              m_status.data())))
         return;
