@@ -28,6 +28,25 @@ DBLENGTH grown_size(DBLENGTH needed, DBLENGTH old) {
 // The cap on re-reading one row for values that outgrew their slots.
 constexpr int max_regrowths = 4;
 
+constexpr DBTYPE byte_array = DBTYPE_ARRAY | DBTYPE_UI1;
+
+// A slot holding a string or an array that we free unless a record took it.
+bool is_owned(const DBBINDING& b) {
+    return b.wType == DBTYPE_BSTR || b.wType == byte_array;
+}
+
+// The bytes of a slot that hold its row's value: what a re-read of other columns must keep.
+size_t used_value(const DBBINDING& b, const unsigned char* row) {
+    DBSTATUS status;
+    std::memcpy(&status, row + b.obStatus, sizeof status);
+    if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return 0;
+    odb_bound_length length;
+    std::memcpy(&length, row + b.obLength, sizeof length);
+    if (b.wType == DBTYPE_WSTR) return std::min<DBLENGTH>(DBLENGTH(length) + 2, b.cbMaxLen);
+    if (b.wType == DBTYPE_BYTES) return std::min<DBLENGTH>(length, b.cbMaxLen);
+    return b.cbMaxLen;
+}
+
 // Numbers and dates are asked for as such: their text would only be parsed back. Integers of
 // every size and bit come as 64-bit integers, a float as a double, a real as a float, a date-time
 // and a date as a timestamp, a decimal as a numeric structure, money as currency.
@@ -74,7 +93,24 @@ DBLENGTH number_size(DBTYPE type) {
 } // namespace
 
 odb_accessor::~odb_accessor() {
+    drop_values();
     release_accessor();
+}
+
+void odb_accessor::drop_values() noexcept {
+    if (!m_row) return;
+    for (const DBBINDING& b : m_bindings) {
+        if (!is_owned(b)) continue;
+        void* value = nullptr;
+        std::memcpy(&value, m_row.get() + b.obValue, sizeof value);
+        if (!value) continue;
+        if (b.wType == DBTYPE_BSTR)
+            SysFreeString(static_cast<BSTR>(value));
+        else
+            SafeArrayDestroy(static_cast<SAFEARRAY*>(value));
+        value = nullptr;
+        std::memcpy(m_row.get() + b.obValue, &value, sizeof value);
+    }
 }
 
 DBLENGTH odb_accessor::get_bind_size(DBORDINAL column) const {
@@ -123,6 +159,7 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     TK_ASSERT(info != nullptr || columns == 0, "odb_accessor.cpp");
     TK_ASSERT(rowset != nullptr, "odb_accessor.cpp");
     release_accessor();
+    drop_values();
     m_columns = columns;
     m_info = info;
     m_bindings.assign(columns, DBBINDING{});
@@ -135,12 +172,11 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
         b.cbMaxLen = get_bind_size(i);
         b.cbMaxLen += b.cbMaxLen & 1;
         b.wType = info[i].wType == DBTYPE_BYTES ? DBTYPE_BYTES : DBTYPE_WSTR;
-        // A long column's values stay where the provider read them: a slot of their size here
-        // would be one more copy of each.
+        // A long column's values are taken over from the provider as a string or an array that
+        // the record keeps: a slot of their size, or a copy in the record, would double them.
         if ((info[i].dwFlags & DBCOLUMNFLAGS_ISLONG) &&
             (info[i].wType == DBTYPE_BYTES || info[i].wType == DBTYPE_WSTR || info[i].wType == DBTYPE_STR)) {
-            b.wType |= DBTYPE_BYREF;
-            b.dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
+            b.wType = info[i].wType == DBTYPE_BYTES ? byte_array : DBTYPE(DBTYPE_BSTR);
             b.cbMaxLen = sizeof(void*);
         }
         if (DBTYPE number = number_binding(info[i].wType)) {
@@ -156,10 +192,12 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
     TK_TRACE(2, "Allocating bind-bufer, %d bytes", static_cast<int>(m_row_size));
     m_status.assign(columns, DBBINDSTATUS_OK);
     odb_check(rowset->QueryInterface(IID_IAccessor, m_accessor.put_void()));
-    const bool numbers = std::any_of(m_bindings.begin(), m_bindings.end(), is_number_binding);
-    if (!numbers) return create_accessor(rowset);
+    const bool refusable = std::any_of(m_bindings.begin(), m_bindings.end(),
+                                       [](const DBBINDING& b) { return is_number_binding(b) || is_owned(b); });
+    if (!refusable) return create_accessor(rowset);
     // A provider that gives some numbers only as text gets text bindings for those it refused,
-    // then, if it still refuses, for all.
+    // then, if it still refuses, for all; one that keeps long values gets bindings by reference
+    // to its copy of them.
     for (bool all : {false, true}) {
         if (SUCCEEDED(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, m_columns, m_bindings.data(), 0, &m_handle,
                                                  m_status.data())))
@@ -169,7 +207,14 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
         bool changed = false;
         for (DBORDINAL i = 0; i < columns; ++i) {
             DBBINDING& b = m_bindings[i];
-            if (!is_number_binding(b) || (!all && m_status[i] != DBBINDSTATUS_UNSUPPORTEDCONVERSION)) continue;
+            if (!all && m_status[i] != DBBINDSTATUS_UNSUPPORTEDCONVERSION) continue;
+            if (is_owned(b)) {
+                b.wType = (b.wType == byte_array ? DBTYPE(DBTYPE_BYTES) : DBTYPE(DBTYPE_WSTR)) | DBTYPE_BYREF;
+                b.dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
+                changed = true;
+                continue;
+            }
+            if (!is_number_binding(b)) continue;
             b.wType = DBTYPE_WSTR;
             b.cbMaxLen = get_bind_size(i);
             b.cbMaxLen += b.cbMaxLen & 1;
@@ -187,6 +232,7 @@ void odb_accessor::bind(IRowset* rowset, DBORDINAL columns, const DBCOLUMNINFO* 
 
 // Status, length, then the value of each column, one after the other.
 void odb_accessor::layout() {
+    drop_values();
     DBBYTEOFFSET offset = 0;
     for (DBBINDING& b : m_bindings) {
         b.obStatus = offset;
@@ -204,6 +250,10 @@ void odb_accessor::layout() {
         TK_ASSERT(false, "odb_accessor.cpp");
     }
     m_row_size = offset;
+    // Owned slots are freed when they hold something: they start with nothing.
+    void* none = nullptr;
+    for (const DBBINDING& b : m_bindings)
+        if (is_owned(b)) std::memcpy(m_row.get() + b.obValue, &none, sizeof none);
 }
 
 bool odb_accessor::shrink() {
@@ -236,14 +286,17 @@ void odb_accessor::release_accessor() {
 
 void odb_accessor::fetch(IRowset* rowset, HROW row) {
     TK_ASSERT(m_handle != 0, "odb_accessor.cpp");
+    drop_values();
     m_row_filled = false;
     odb_check(rowset->GetData(row, m_handle, m_row.get()));
     m_row_filled = true;
     // A value longer than its slot comes back cut with its whole length: give the column a slot
-    // that holds it and read the row again, so that no value is lost to the slot size.
+    // that holds it and read it again, so that no value is lost to the slot size.
     for (int round = 0; round < max_regrowths; ++round) {
-        bool grown = false;
+        std::vector<size_t> grown;
         for (DBBINDING& b : m_bindings) {
+            // Only a slot that holds the value itself can be too small for it.
+            if (b.wType != DBTYPE_WSTR && b.wType != DBTYPE_BYTES) continue;
             DBSTATUS status;
             std::memcpy(&status, m_row.get() + b.obStatus, sizeof status);
             if (status != DBSTATUS_S_TRUNCATED) continue;
@@ -253,16 +306,69 @@ void odb_accessor::fetch(IRowset* rowset, HROW row) {
             if (needed <= b.cbMaxLen) continue;
             TK_TRACE(1, "Column #%d grows to %llu bytes", static_cast<int>(b.iOrdinal - 1),
                      static_cast<unsigned long long>(grown_size(needed, b.cbMaxLen)));
-            b.cbMaxLen = grown_size(needed, b.cbMaxLen);
-            grown = true;
+            grown.push_back(&b - m_bindings.data());
         }
-        if (!grown) return;
-        release_accessor();
-        layout();
-        create_accessor(rowset);
-        odb_check(rowset->GetData(row, m_handle, m_row.get()));
-        m_row_filled = true;
+        if (grown.empty()) return;
+        reread(rowset, row, grown);
     }
+}
+
+// Only the grown columns are read again: the values of the others may have been handed over by
+// the first read, and a second one would have nothing to give.
+void odb_accessor::reread(IRowset* rowset, HROW row, const std::vector<size_t>& grown) {
+    // The slots of the other columns, while the buffer is laid out anew. The old buffer still goes
+    // first, so only the values are held twice, not the slots.
+    std::vector<bool> is_grown(m_bindings.size());
+    for (size_t i : grown) is_grown[i] = true;
+    std::vector<unsigned char> kept;
+    std::vector<size_t> kept_at(m_bindings.size() + 1);
+    for (size_t i = 0; i < m_bindings.size(); ++i) {
+        kept_at[i] = kept.size();
+        if (is_grown[i]) continue;
+        const DBBINDING& b = m_bindings[i];
+        const unsigned char* slot = m_row.get() + b.obStatus;
+        kept.insert(kept.end(), slot, slot + 8 + used_value(b, m_row.get()));
+    }
+    kept_at[m_bindings.size()] = kept.size();
+    // What the owned slots hold now belongs to `kept`, until it is back in the buffer.
+    void* none = nullptr;
+    for (const DBBINDING& b : m_bindings)
+        if (is_owned(b)) std::memcpy(m_row.get() + b.obValue, &none, sizeof none);
+    for (size_t i : grown) {
+        DBBINDING& b = m_bindings[i];
+        odb_bound_length length;
+        std::memcpy(&length, m_row.get() + b.obLength, sizeof length);
+        DBLENGTH needed = DBLENGTH(length) + (b.wType == DBTYPE_WSTR ? 2 : 0);
+        b.cbMaxLen = grown_size(needed, b.cbMaxLen);
+    }
+    release_accessor();
+    try {
+        layout();
+    } catch (...) {
+        for (size_t i = 0; i < m_bindings.size(); ++i) {
+            if (is_grown[i] || !is_owned(m_bindings[i])) continue;
+            void* value;
+            std::memcpy(&value, kept.data() + kept_at[i] + 8, sizeof value);
+            if (m_bindings[i].wType == DBTYPE_BSTR)
+                SysFreeString(static_cast<BSTR>(value));
+            else
+                SafeArrayDestroy(static_cast<SAFEARRAY*>(value));
+        }
+        throw;
+    }
+    for (size_t i = 0; i < m_bindings.size(); ++i)
+        if (!is_grown[i])
+            std::memcpy(m_row.get() + m_bindings[i].obStatus, kept.data() + kept_at[i],
+                        kept_at[i + 1] - kept_at[i]);
+    m_row_filled = true;
+    create_accessor(rowset);
+    std::vector<DBBINDING> some;
+    for (size_t i : grown) some.push_back(m_bindings[i]);
+    HACCESSOR handle = 0;
+    odb_check(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, some.size(), some.data(), 0, &handle, nullptr));
+    HRESULT hr = rowset->GetData(row, handle, m_row.get());
+    m_accessor->ReleaseAccessor(handle, nullptr);
+    odb_check(hr);
 }
 
 // Once the record holds the row's values, slots much larger than them are given back.

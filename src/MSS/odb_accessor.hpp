@@ -32,8 +32,11 @@ public:
     size_t row_size() const { return m_row_size; }
 
 private:
-    // Fetches the row; a value cut by its slot grows the slot and the row is fetched again.
+    // Fetches the row; a value cut by its slot grows the slot and is fetched again.
     void fetch(IRowset* rowset, HROW row);
+    void reread(IRowset* rowset, HROW row, const std::vector<size_t>& grown);
+    // Frees the strings and arrays of the row buffer that no record took.
+    void drop_values() noexcept;
     void layout();
     // Slots much larger than the values of the row just read shrink.
     bool shrink();
@@ -45,7 +48,7 @@ private:
     const DBCOLUMNINFO* m_info = nullptr;
     std::vector<DBBINDING> m_bindings;
     // Left uninitialised: only what the values fill is ever touched, so a grown slot costs the
-    // memory of the value that grew it.
+    // memory of the value that grew it. Slots of strings and arrays we own are null or hold one.
     std::unique_ptr<unsigned char[]> m_row;
     size_t m_row_size = 0;
     bool m_row_filled = false;

@@ -118,6 +118,7 @@ enum : DBTYPE {
     DBTYPE_UI8 = 21,
     DBTYPE_GUID = 72,
     DBTYPE_BYTES = 128,
+    DBTYPE_ARRAY = 0x2000, // with another type: the value part holds a SAFEARRAY* of it
     DBTYPE_BYREF = 0x4000, // with another type: the value part holds a pointer to the value
     DBTYPE_STR = 129,
     DBTYPE_WSTR = 130,
@@ -443,7 +444,10 @@ public:
     // larger slot and read the row again. A binding of DBTYPE_BYREF with the column's own type
     // (DBTYPE_WSTR for text, DBTYPE_BYTES for bytes) and DBMEMOWNER_PROVIDEROWNED gets instead a
     // pointer to the provider's copy of the value (text ends in a NUL), valid until the row's
-    // release: a long value is never copied into the consumer's buffer.
+    // release: a long value is never copied into the consumer's buffer. A binding of DBTYPE_BSTR
+    // (text) or DBTYPE_ARRAY | DBTYPE_UI1 (bytes) gets a BSTR or a SAFEARRAY* that the consumer
+    // owns and frees, null for a value that has none; a value the provider held in such storage is
+    // handed over and a second read of it has DBSTATUS_E_UNAVAILABLE. Providers may refuse them.
     virtual HRESULT CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
                                    const DBBINDING rgBindings[], DBLENGTH cbRowSize, HACCESSOR* phAccessor,
                                    DBBINDSTATUS rgStatus[]) = 0;

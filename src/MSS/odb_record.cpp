@@ -58,6 +58,35 @@ bool decimal_of(const DB_NUMERIC& value, DECIMAL& out) {
 void set_empty(odb_field& field) {
     static_cast<ole_variant&>(field) = ole_variant();
 }
+
+constexpr DBTYPE byte_array = DBTYPE_ARRAY | DBTYPE_UI1;
+
+// A string or an array the field keeps in place of a copy; the slot is left null, so that nobody
+// frees it twice. The trace is the one of a copied value.
+void take(const DBCOLUMNINFO& column, const DBBINDING& b, unsigned char* slot, odb_field& field) {
+    void* value = nullptr;
+    std::memcpy(&value, slot, sizeof value);
+    std::memset(slot, 0, sizeof value);
+    if (b.wType == byte_array) {
+        auto* bytes = static_cast<SAFEARRAY*>(value);
+        TK_TRACE(1, "Processing VT_BLOB");
+        field.set_size(static_cast<std::int32_t>(bytes ? bytes->rgsabound[0].cElements : 0));
+        field.adopt_array(bytes);
+        return;
+    }
+    BSTR text = static_cast<BSTR>(value);
+    const std::u16string_view view(text, SysStringLen(text));
+    std::unique_ptr<OLECHAR, void (*)(BSTR)> owner(text, SysFreeString);
+    TK_WTRACE(1, u"odb_record::get_field(%s)", std::u16string(view).c_str());
+    if (odb_record::get_vartype(column.wType) == VT_BSTR) {
+        field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+        if (!view.empty()) TK_TRACE(1, "ole_variant::from_wstring");
+        field.adopt_bstr(owner.release());
+    } else {
+        odb_record::get_field(column, view, field);
+    }
+    TK_WTRACE(1, u"\t%s", std::u16string(view).c_str());
+}
 } // namespace
 
 std::u16string odb_field::to_wstring() const {
@@ -65,19 +94,19 @@ std::u16string odb_field::to_wstring() const {
     return udb_field::to_wstring();
 }
 
-odb_record::odb_record(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+odb_record::odb_record(DBORDINAL columns, unsigned char* row, const DBCOLUMNINFO* info,
                        const DBBINDING* bindings) {
     reserve(columns);
     read(columns, row, info, bindings, true);
 }
 
-void odb_record::assign(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+void odb_record::assign(DBORDINAL columns, unsigned char* row, const DBCOLUMNINFO* info,
                         const DBBINDING* bindings) {
     TK_ASSERT(size() == columns, "odb_record.cpp");
     read(columns, row, info, bindings, false);
 }
 
-void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUMNINFO* info,
+void odb_record::read(DBORDINAL columns, unsigned char* row, const DBCOLUMNINFO* info,
                       const DBBINDING* bindings, bool fresh) {
     TK_TRACE(1, "odb_record::ctor");
     TK_ASSERT(row != nullptr || columns == 0, "odb_record.cpp");
@@ -96,6 +125,9 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
         std::memcpy(&length, row + b.obLength, sizeof length);
         const unsigned char* value = row + b.obValue;
         if (b.wType & DBTYPE_BYREF) std::memcpy(&value, row + b.obValue, sizeof value);
+        // A value handed over already is gone from the provider: ours is the fault, not the data's,
+        // and an empty field in its place would pass for the value.
+        TK_ASSERT(status != DBSTATUS_E_UNAVAILABLE, "odb_record.cpp");
         if (status != DBSTATUS_S_OK) {
             TK_TRACE(1, "Field #%d - FAILED, status code=%08X", static_cast<int>(i), status);
             field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
@@ -168,6 +200,10 @@ void odb_record::read(DBORDINAL columns, const unsigned char* row, const DBCOLUM
                 std::memcpy(&real, value, sizeof real);
                 field.from_real(real, vt);
             }
+            continue;
+        }
+        if (b.wType == DBTYPE_BSTR || b.wType == byte_array) {
+            take(column, b, row + b.obValue, field);
             continue;
         }
         if (column.wType == DBTYPE_BYTES) {

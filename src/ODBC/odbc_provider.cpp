@@ -23,6 +23,8 @@ namespace {
 constexpr const char16_t* driver_18 = u"ODBC Driver 18 for SQL Server";
 constexpr const char16_t* driver_17 = u"ODBC Driver 17 for SQL Server";
 constexpr const char16_t* driver_freetds = u"FreeTDS";
+// A binding of a byte array the consumer owns.
+constexpr DBTYPE byte_array = DBTYPE_ARRAY | DBTYPE_UI1;
 
 // Every provider call reports its failure through the thread's error object and its result.
 template <class F> HRESULT guarded(F&& call) noexcept {
@@ -145,7 +147,10 @@ public:
         if (!data) return E_INVALIDARG;
         bool warnings = false;
         auto* base = static_cast<unsigned char*>(data);
-        for (const DBBINDING& binding : found->second) warnings |= !write_value(*s, binding, base);
+        for (const DBBINDING& binding : found->second)
+            warnings |= binding.wType == DBTYPE_BSTR || binding.wType == byte_array
+                            ? !hand_over(*s, binding, base)
+                            : !write_value(*s, binding, base);
         return warnings ? DB_S_ERRORSOCCURRED : S_OK;
     }
 
@@ -187,9 +192,14 @@ public:
             DBBINDSTATUS status = DBBINDSTATUS_OK;
             const DBTYPE type = bindings[i].wType & ~DBTYPE_BYREF;
             const bool number = is_value_type(type);
+            const bool owned = type == DBTYPE_BSTR || type == byte_array;
             if (bindings[i].iOrdinal < 1 || bindings[i].iOrdinal > columns)
                 status = DBBINDSTATUS_BADORDINAL;
-            else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES && !number)
+            else if (type != DBTYPE_WSTR && type != DBTYPE_BYTES && !number && !owned)
+                status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            // Storage the consumer frees: a string of text, an array of bytes, never by reference.
+            else if (owned && ((bindings[i].wType & DBTYPE_BYREF) ||
+                               (type == byte_array) != m_is_bytes[bindings[i].iOrdinal - 1]))
                 status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
             // A number is given as one, by value, only for a column of numbers.
             else if (number && ((bindings[i].wType & DBTYPE_BYREF) || !is_number_column(bindings[i].iOrdinal - 1, type)))
@@ -321,16 +331,69 @@ private:
         return &m_slots[handle - 1];
     }
 
+    // A value held in storage a consumer can own goes to it (once: the row keeps nothing of it);
+    // any other value is copied into such storage.
+    bool hand_over(slot& s, const DBBINDING& binding, unsigned char* base) {
+        odbc_value& value = s.row[binding.iOrdinal - 1];
+        DBSTATUS status = value.taken ? DBSTATUS_E_UNAVAILABLE : value.status;
+        size_t length = 0;
+        void* out = nullptr;
+        if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
+            if (binding.wType == DBTYPE_BSTR) {
+                std::u16string_view text = value.wide();
+                if (value.number != odbc_value::no_number) {
+                    odbc_number_text(value, m_number_text);
+                    text = m_number_text;
+                }
+                length = text.size() * sizeof(char16_t);
+                if (binding.dwPart & DBPART_VALUE) {
+                    BSTR held = value.held.take_text();
+                    if (held)
+                        value.taken = true;
+                    else
+                        held = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
+                    if (!held) throw std::bad_alloc();
+                    out = held;
+                }
+            } else {
+                std::string_view bytes = value.raw();
+                length = bytes.size();
+                if (binding.dwPart & DBPART_VALUE) {
+                    SAFEARRAY* held = value.held.take_bytes();
+                    if (held) {
+                        value.taken = true;
+                    } else {
+                        held = ole_byte_array(static_cast<std::uint32_t>(bytes.size()));
+                        if (!held) throw std::bad_alloc();
+                        if (!bytes.empty()) std::memcpy(held->pvData, bytes.data(), bytes.size());
+                    }
+                    out = held;
+                }
+            }
+        }
+        if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) length = 0;
+        // Also for no value: the consumer frees what the slot holds.
+        if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &out, sizeof out);
+        if (binding.dwPart & DBPART_STATUS) std::memcpy(base + binding.obStatus, &status, sizeof status);
+        if (binding.dwPart & DBPART_LENGTH) {
+            odb_bound_length bound =
+                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<odb_bound_length>(length);
+            std::memcpy(base + binding.obLength, &bound, sizeof bound);
+        }
+        return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL;
+    }
+
     // Writes one binding's parts; false for a value that is cut or cannot be given.
     bool write_value(const slot& s, const DBBINDING& binding, unsigned char* base) {
         const size_t index = binding.iOrdinal - 1;
         const odbc_value& value = s.row[index];
         const bool is_bytes = m_is_bytes[index];
-        DBSTATUS status = value.status;
+        DBSTATUS status = value.taken ? DBSTATUS_E_UNAVAILABLE : value.status;
         size_t length = 0;
         if ((binding.wType & DBTYPE_BYREF) && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED)) {
-            const void* data = is_bytes ? static_cast<const void*>(value.bytes.c_str()) : value.text.c_str();
-            length = is_bytes ? value.bytes.size() : value.text.size() * sizeof(char16_t);
+            // Both kinds of storage end text with a NUL.
+            const void* data = is_bytes ? static_cast<const void*>(value.raw().data()) : value.wide().data();
+            length = is_bytes ? value.raw().size() : value.wide().size() * sizeof(char16_t);
             if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &data, sizeof data);
         } else if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
             if (is_value_type(binding.wType)) {
@@ -338,32 +401,34 @@ private:
                 if ((binding.dwPart & DBPART_VALUE) && !number_value(value, binding.wType, base + binding.obValue))
                     status = DBSTATUS_E_CANTCONVERTVALUE;
             } else if (binding.wType == DBTYPE_WSTR) {
-                const std::u16string* text = &value.text;
+                std::u16string_view text = value.wide();
                 if (value.number != odbc_value::no_number) {
                     odbc_number_text(value, m_number_text);
-                    text = &m_number_text;
+                    text = m_number_text;
                 } else if (is_bytes) {
                     // Binary data read as text: hexadecimal digits, as OLE DB converts it.
-                    m_hex_narrow.resize(value.bytes.size() * 2 + 1);
-                    tk_bin_to_hex(reinterpret_cast<const unsigned char*>(value.bytes.data()),
-                                  value.bytes.size(), m_hex_narrow.data());
+                    std::string_view bytes = value.raw();
+                    m_hex_narrow.resize(bytes.size() * 2 + 1);
+                    tk_bin_to_hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                  m_hex_narrow.data());
                     m_hex.assign(m_hex_narrow.begin(), m_hex_narrow.end() - 1);
-                    text = &m_hex;
+                    text = m_hex;
                 }
-                length = text->size() * sizeof(char16_t);
+                length = text.size() * sizeof(char16_t);
                 if (binding.dwPart & DBPART_VALUE) {
                     size_t room = binding.cbMaxLen >= 2 ? binding.cbMaxLen / 2 - 1 : 0;
-                    size_t n = std::min(text->size(), room);
-                    std::memcpy(base + binding.obValue, text->data(), n * sizeof(char16_t));
+                    size_t n = std::min(text.size(), room);
+                    std::memcpy(base + binding.obValue, text.data(), n * sizeof(char16_t));
                     if (binding.cbMaxLen >= 2)
                         std::memset(base + binding.obValue + n * sizeof(char16_t), 0, 2);
-                    if (n < text->size()) status = DBSTATUS_S_TRUNCATED;
+                    if (n < text.size()) status = DBSTATUS_S_TRUNCATED;
                 }
             } else if (is_bytes) {
-                length = value.bytes.size();
+                std::string_view bytes = value.raw();
+                length = bytes.size();
                 if (binding.dwPart & DBPART_VALUE) {
                     size_t n = std::min<size_t>(length, binding.cbMaxLen);
-                    std::memcpy(base + binding.obValue, value.bytes.data(), n);
+                    std::memcpy(base + binding.obValue, bytes.data(), n);
                     if (n < length) status = DBSTATUS_S_TRUNCATED;
                 }
             } else {

@@ -17,7 +17,7 @@ constexpr size_t kept_storage = 2u << 20;
 size_t data_size(const odbc_row& row) {
     size_t size = 0;
     for (const odbc_value& value : row)
-        size += sizeof(odbc_value) + value.text.size() * sizeof(char16_t) + value.bytes.size();
+        size += sizeof(odbc_value) + value.wide().size() * sizeof(char16_t) + value.raw().size();
     return size;
 }
 
@@ -25,7 +25,8 @@ size_t storage(const std::vector<odbc_row>& rows) {
     size_t size = 0;
     for (const odbc_row& row : rows)
         for (const odbc_value& value : row)
-            size += value.text.capacity() * sizeof(char16_t) + value.bytes.capacity();
+            size += value.text.capacity() * sizeof(char16_t) + value.bytes.capacity() +
+                    (value.held.empty() ? 0 : value.wide().size() * sizeof(char16_t) + value.raw().size());
     return size;
 }
 

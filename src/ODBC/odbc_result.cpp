@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -189,7 +190,60 @@ bool fixed_c_type(odbc_column::read_kind kind, SQLSMALLINT& type, SQLLEN& size) 
     }
 }
 
+// Holds `next` in place of what `value` held, which it may have moved (realloc): never freed here.
+void rehold(odbc_value& value, BSTR next) {
+    if (!next) throw std::bad_alloc();
+    (void)value.held.take_text();
+    value.held.hold(next);
+}
+
 } // namespace
+
+odbc_held::odbc_held(const odbc_held& other) {
+    *this = other;
+}
+
+odbc_held& odbc_held::operator=(const odbc_held& other) {
+    if (this == &other) return *this;
+    reset();
+    if (other.m_text) {
+        m_text = SysAllocStringLen(other.m_text, SysStringLen(other.m_text));
+        if (!m_text) throw std::bad_alloc();
+    }
+    if (other.m_bytes && FAILED(SafeArrayCopy(other.m_bytes, &m_bytes))) throw std::bad_alloc();
+    return *this;
+}
+
+odbc_held& odbc_held::operator=(odbc_held&& other) noexcept {
+    if (this == &other) return *this;
+    reset();
+    m_text = std::exchange(other.m_text, nullptr);
+    m_bytes = std::exchange(other.m_bytes, nullptr);
+    return *this;
+}
+
+void odbc_held::reset() noexcept {
+    SysFreeString(std::exchange(m_text, nullptr));
+    SafeArrayDestroy(std::exchange(m_bytes, nullptr));
+}
+
+void odbc_held::hold(BSTR text) noexcept {
+    reset();
+    m_text = text;
+}
+
+void odbc_held::hold(SAFEARRAY* bytes) noexcept {
+    reset();
+    m_bytes = bytes;
+}
+
+BSTR odbc_held::take_text() noexcept {
+    return std::exchange(m_text, nullptr);
+}
+
+SAFEARRAY* odbc_held::take_bytes() noexcept {
+    return std::exchange(m_bytes, nullptr);
+}
 
 void odbc_number_text(const odbc_value& value, std::u16string& out) {
     switch (value.number) {
@@ -652,6 +706,8 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
     SQLLEN indicator = 0;
     value.status = DBSTATUS_S_OK;
     value.number = odbc_value::no_number;
+    value.held.reset();
+    value.taken = false;
     switch (column.read) {
     case odbc_column::real8:
     case odbc_column::real4:
@@ -743,6 +799,7 @@ bool odbc_statement_result::read_text_pieces(unsigned short number, const odbc_c
         text.assign(m_wide_scratch.data(), indicator / 2);
         return true;
     }
+    if (column.flags & DBCOLUMNFLAGS_ISLONG) return read_long_text(number, piece, indicator, value);
     text.assign(m_wide_scratch.data(), piece);
     size_t length = piece;
     for (;;) {
@@ -797,6 +854,7 @@ bool odbc_statement_result::read_byte_pieces(unsigned short number, const odbc_c
         bytes.assign(m_byte_scratch.data(), indicator);
         return true;
     }
+    if (column.flags & DBCOLUMNFLAGS_ISLONG) return read_long_bytes(number, piece, indicator, value);
     bytes.assign(m_byte_scratch.data(), piece);
     size_t length = piece;
     for (;;) {
@@ -914,5 +972,90 @@ void odbc_statement_result::read_narrow(unsigned short number, const odbc_column
     if (!tk_utf8_to_u16(std::string_view(bytes.data(), length), value.text)) {
         value.status = DBSTATUS_E_CANTCONVERTVALUE;
         value.text.clear();
+    }
+}
+
+// A long value goes straight into the storage a consumer takes over: one block of the size the
+// driver announced, grown by doubling when it cannot say. The pieces are read as above.
+bool odbc_statement_result::read_long_text(unsigned short number, size_t piece, SQLLEN indicator,
+                                           odbc_value& value) {
+    SQLHSTMT h = m_statement->handle().get();
+    value.text.clear();
+    size_t room = indicator == SQL_NO_TOTAL ? 2 * std::max(piece, long_first_piece)
+                                            : static_cast<size_t>(indicator) / 2;
+    auto fit = [](size_t chars) {
+        if (chars > 0x7FFFFFFE) throw std::bad_alloc();
+        return static_cast<std::uint32_t>(chars);
+    };
+    rehold(value, ole_bstr_alloc(fit(room)));
+    std::memcpy(value.held.text(), m_wide_scratch.data(), piece * sizeof(char16_t));
+    size_t length = piece;
+    auto finish = [&](size_t chars, DBSTATUS status) {
+        if (chars != room) rehold(value, ole_bstr_resize(value.held.text(), fit(chars)));
+        value.status = status;
+        return true;
+    };
+    for (;;) {
+        size_t want = indicator == SQL_NO_TOTAL ? std::max(length, long_first_piece)
+                                                : static_cast<size_t>(indicator) / 2 - piece;
+        if (want == 0) want = 1;
+        if (length + want > room) {
+            room = length + want;
+            rehold(value, ole_bstr_resize(value.held.text(), fit(room)));
+        }
+        SQLLEN previous = indicator;
+        SQLRETURN rc =
+            SQLGetData(h, number, SQL_C_WCHAR, value.held.text() + length, (want + 1) * 2, &indicator);
+        if (rc == SQL_NO_DATA) return finish(length, DBSTATUS_S_TRUNCATED);
+        if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
+        if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) / 2 <= want)
+            return finish(length + indicator / 2, DBSTATUS_S_OK);
+        if (indicator != SQL_NO_TOTAL && previous != SQL_NO_TOTAL && indicator >= previous)
+            return finish(length + want, DBSTATUS_S_TRUNCATED);
+        length += want;
+        piece = want;
+    }
+}
+
+bool odbc_statement_result::read_long_bytes(unsigned short number, size_t piece, SQLLEN indicator,
+                                            odbc_value& value) {
+    SQLHSTMT h = m_statement->handle().get();
+    value.bytes.clear();
+    size_t room =
+        indicator == SQL_NO_TOTAL ? 2 * std::max(piece, long_first_piece) : static_cast<size_t>(indicator);
+    auto resize = [&](size_t count) {
+        if (count > 0xFFFFFFFFu) throw std::bad_alloc();
+        SAFEARRAYBOUND bound{static_cast<std::uint32_t>(count), 0};
+        if (FAILED(SafeArrayRedim(value.held.bytes(), &bound))) throw std::bad_alloc();
+    };
+    if (room > 0xFFFFFFFFu) throw std::bad_alloc();
+    value.held.hold(ole_byte_array(static_cast<std::uint32_t>(room)));
+    if (!value.held.bytes()) throw std::bad_alloc();
+    auto data = [&] { return static_cast<char*>(value.held.bytes()->pvData); };
+    std::memcpy(data(), m_byte_scratch.data(), piece);
+    size_t length = piece;
+    auto finish = [&](size_t count, DBSTATUS status) {
+        if (count != room) resize(count);
+        value.status = status;
+        return true;
+    };
+    for (;;) {
+        size_t want = indicator == SQL_NO_TOTAL ? std::max(length, long_first_piece)
+                                                : static_cast<size_t>(indicator) - piece;
+        if (want == 0) want = 1;
+        if (length + want > room) {
+            room = length + want;
+            resize(room);
+        }
+        SQLLEN previous = indicator;
+        SQLRETURN rc = SQLGetData(h, number, SQL_C_BINARY, data() + length, want, &indicator);
+        if (rc == SQL_NO_DATA) return finish(length, DBSTATUS_S_TRUNCATED);
+        if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
+        if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) <= want)
+            return finish(length + indicator, DBSTATUS_S_OK);
+        if (indicator != SQL_NO_TOTAL && previous != SQL_NO_TOTAL && indicator >= previous)
+            return finish(length + want, DBSTATUS_S_TRUNCATED);
+        length += want;
+        piece = want;
     }
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One column as the OLE DB side reports it, and how the binding reads its values.
@@ -43,6 +44,35 @@ struct odbc_column {
     bool narrow = false;    // a bounded char or varchar: read as the client's UTF-8
 };
 
+// A long value read straight into the storage a consumer takes over, so that it exists once on
+// our side: a BSTR for text, a byte SAFEARRAY for bytes. Copies are deep.
+class odbc_held {
+public:
+    odbc_held() = default;
+    odbc_held(const odbc_held& other);
+    odbc_held(odbc_held&& other) noexcept : m_text(other.m_text), m_bytes(other.m_bytes) {
+        other.m_text = nullptr;
+        other.m_bytes = nullptr;
+    }
+    odbc_held& operator=(const odbc_held& other);
+    odbc_held& operator=(odbc_held&& other) noexcept;
+    ~odbc_held() { reset(); }
+
+    void reset() noexcept;
+    bool empty() const noexcept { return !m_text && !m_bytes; }
+    BSTR text() const noexcept { return m_text; }
+    SAFEARRAY* bytes() const noexcept { return m_bytes; }
+    void hold(BSTR text) noexcept;
+    void hold(SAFEARRAY* bytes) noexcept;
+    // The storage, for the consumer to free; nothing is held afterwards.
+    BSTR take_text() noexcept;
+    SAFEARRAY* take_bytes() noexcept;
+
+private:
+    BSTR m_text = nullptr;
+    SAFEARRAY* m_bytes = nullptr;
+};
+
 // One value of one fetched row; reused from row to row, so its storage is allocated once.
 // A number the driver delivered typed is kept as it came (`number` says which member); its text
 // is written only for a binding that asks for text.
@@ -61,6 +91,20 @@ struct odbc_value {
     std::uint8_t digits = 0; // of a date-time's fraction of a second, as the driver's text has them
     std::u16string text; // every type but DBTYPE_BYTES, when not a typed number
     std::string bytes;   // DBTYPE_BYTES
+    // A long value longer than its first piece, in place of text or bytes.
+    odbc_held held;
+    // Its storage went to a consumer: a second read of it has nothing to give.
+    bool taken = false;
+
+    std::u16string_view wide() const noexcept {
+        return held.text() ? std::u16string_view(held.text(), SysStringLen(held.text()))
+                           : std::u16string_view(text);
+    }
+    std::string_view raw() const noexcept {
+        SAFEARRAY* a = held.bytes();
+        return a ? std::string_view(static_cast<const char*>(a->pvData), a->rgsabound[0].cElements)
+                 : std::string_view(bytes);
+    }
 };
 
 // The text of a typed value, as the driver's own text would give it back exactly.
@@ -126,6 +170,9 @@ private:
     bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     void read_national(unsigned short column, const odbc_column& info, odbc_value& value);
     void read_narrow(unsigned short column, const odbc_column& info, odbc_value& value);
+    // `indicator` is the first call's; the first piece is in the scratch buffer.
+    bool read_long_text(unsigned short column, size_t piece, long indicator, odbc_value& value);
+    bool read_long_bytes(unsigned short column, size_t piece, long indicator, odbc_value& value);
     bool cannot_convert(odbc_value& value);
     void bind();
     static void read_fixed(const odbc_column& column, const odbc_bound_value& slot, odbc_value& value);

@@ -1,5 +1,6 @@
 #include "OLE/ole_auto.hpp"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -14,17 +15,59 @@ std::uint32_t* bstr_block(BSTR text) {
 }
 } // namespace
 
-BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length) {
-    if (length > (0xFFFFFFFFu - bstr_header) / sizeof(OLECHAR) - 1) return nullptr;
-    void* block = ::operator new(bstr_header + (std::size_t(length) + 1) * sizeof(OLECHAR), std::nothrow);
-    if (!block) return nullptr;
+namespace {
+constexpr std::uint32_t bstr_longest = (0xFFFFFFFFu - bstr_header) / sizeof(OLECHAR) - 1;
+
+// Blocks come from malloc, so that a string read in pieces of unknown total grows with realloc,
+// which moves the pages of a large block instead of copying them.
+BSTR bstr_in(void* block, std::uint32_t length) {
     *static_cast<std::uint32_t*>(block) = length * sizeof(OLECHAR);
     BSTR out = reinterpret_cast<BSTR>(static_cast<char*>(block) + bstr_header);
+    out[length] = 0;
+    return out;
+}
+
+std::size_t bstr_bytes(std::uint32_t length) {
+    return bstr_header + (std::size_t(length) + 1) * sizeof(OLECHAR);
+}
+} // namespace
+
+BSTR ole_bstr_alloc(std::uint32_t length) {
+    if (length > bstr_longest) return nullptr;
+    void* block = std::malloc(bstr_bytes(length));
+    return block ? bstr_in(block, length) : nullptr;
+}
+
+BSTR ole_bstr_resize(BSTR text, std::uint32_t length) {
+    if (!text) return ole_bstr_alloc(length);
+    if (length > bstr_longest) return nullptr;
+    void* block = std::realloc(bstr_block(text), bstr_bytes(length));
+    return block ? bstr_in(block, length) : nullptr;
+}
+
+SAFEARRAY* ole_byte_array(std::uint32_t count) {
+    SAFEARRAY* array = new (std::nothrow) SAFEARRAY{};
+    if (!array) return nullptr;
+    array->cDims = 1;
+    array->cbElements = 1;
+    array->rgsabound[0] = {count, 0};
+    if (count) {
+        array->pvData = std::malloc(count);
+        if (!array->pvData) {
+            delete array;
+            return nullptr;
+        }
+    }
+    return array;
+}
+
+BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length) {
+    BSTR out = ole_bstr_alloc(length);
+    if (!out) return nullptr;
     if (text)
         std::memcpy(out, text, std::size_t(length) * sizeof(OLECHAR));
     else
         std::memset(out, 0, std::size_t(length) * sizeof(OLECHAR));
-    out[length] = 0;
     return out;
 }
 
@@ -36,7 +79,7 @@ BSTR SysAllocString(const OLECHAR* text) {
 }
 
 void SysFreeString(BSTR text) {
-    if (text) ::operator delete(bstr_block(text));
+    if (text) std::free(bstr_block(text));
 }
 
 std::uint32_t SysStringLen(BSTR text) {
@@ -45,26 +88,17 @@ std::uint32_t SysStringLen(BSTR text) {
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, std::int32_t lower_bound, std::uint32_t count) {
     if (vt != VT_UI1) return nullptr;
-    SAFEARRAY* array = new (std::nothrow) SAFEARRAY{};
+    SAFEARRAY* array = ole_byte_array(count);
     if (!array) return nullptr;
-    array->cDims = 1;
-    array->cbElements = 1;
-    array->rgsabound[0] = {count, lower_bound};
-    if (count) {
-        array->pvData = ::operator new(count, std::nothrow);
-        if (!array->pvData) {
-            delete array;
-            return nullptr;
-        }
-        std::memset(array->pvData, 0, count);
-    }
+    array->rgsabound[0].lLbound = lower_bound;
+    if (count) std::memset(array->pvData, 0, count);
     return array;
 }
 
 HRESULT SafeArrayDestroy(SAFEARRAY* array) {
     if (!array) return S_OK;
     if (array->cLocks) return DISP_E_ARRAYISLOCKED;
-    ::operator delete(array->pvData);
+    std::free(array->pvData);
     delete array;
     return S_OK;
 }
@@ -75,16 +109,15 @@ HRESULT SafeArrayRedim(SAFEARRAY* array, SAFEARRAYBOUND* bound) {
     std::uint32_t old_count = array->rgsabound[0].cElements;
     std::uint32_t count = bound->cElements;
     if (count != old_count) {
-        void* data = nullptr;
         if (count) {
-            data = ::operator new(count, std::nothrow);
+            void* data = std::realloc(array->pvData, count);
             if (!data) return E_OUTOFMEMORY;
-            std::uint32_t kept = count < old_count ? count : old_count;
-            if (kept) std::memcpy(data, array->pvData, kept);
-            std::memset(static_cast<char*>(data) + kept, 0, count - kept);
+            if (count > old_count) std::memset(static_cast<char*>(data) + old_count, 0, count - old_count);
+            array->pvData = data;
+        } else {
+            std::free(array->pvData);
+            array->pvData = nullptr;
         }
-        ::operator delete(array->pvData);
-        array->pvData = data;
     }
     array->rgsabound[0] = *bound;
     return S_OK;

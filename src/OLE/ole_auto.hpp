@@ -157,9 +157,16 @@ BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length); // null text: zero-filled
 void SysFreeString(BSTR text);
 std::uint32_t SysStringLen(BSTR text);
+// For text about to be read into its place: a BSTR of `length` characters, unwritten but for its
+// terminator. ole_bstr_resize keeps the first characters (the string may move); null, and the old
+// string still valid, when there is no memory.
+BSTR ole_bstr_alloc(std::uint32_t length);
+BSTR ole_bstr_resize(BSTR text, std::uint32_t length);
 
 // Arrays (element type VT_UI1 only).
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, std::int32_t lower_bound, std::uint32_t count);
+// For bytes about to be read into it: a vector of `count` bytes from 0, left unwritten.
+SAFEARRAY* ole_byte_array(std::uint32_t count);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
 HRESULT SafeArrayRedim(SAFEARRAY* array, SAFEARRAYBOUND* bound);
 HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** copy);

@@ -874,6 +874,23 @@ void ole_variant::attach_binary(std::size_t length, const unsigned char* bytes) 
     if (length) std::memcpy(var.parray->pvData, bytes, length);
 }
 
+// The trace lines of attach_wstring and attach_binary: the log reads the same whichever way the
+// value came.
+void ole_variant::adopt_bstr(BSTR text) {
+    release();
+    var.bstrVal = text ? text : SysAllocStringLen(nullptr, 0);
+    var.vt = var.bstrVal ? VARTYPE(VT_BSTR) : VARTYPE(VT_ERROR);
+    TK_WTRACE(1, u"ole_variant::attach_wstring('%s')", std::u16string(get_bstr()).c_str());
+}
+
+void ole_variant::adopt_array(SAFEARRAY* bytes) {
+    release();
+    var.parray = bytes ? bytes : SafeArrayCreateVector(VT_UI1, 0, 0);
+    var.vt = var.parray ? byte_array : VARTYPE(VT_ERROR);
+    TK_TRACE(1, "ole_variant::attach_binary(2)");
+    TK_TRACE(1, "ole_variant::allocate_safe_array (size=%d)", int(get_binary().size()));
+}
+
 void ole_variant::allocate_safe_array(std::size_t size) {
     TK_TRACE(1, "ole_variant::allocate_safe_array (size=%d)", int(size));
     TK_ASSERT(size <= 0xFFFFFFFFu, source_name);

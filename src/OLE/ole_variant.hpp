@@ -71,6 +71,10 @@ public:
     void attach_wstring(std::u16string_view text);
     void attach_binary(const std::vector<unsigned char>& bytes);
     void attach_binary(std::size_t length, const unsigned char* bytes);
+    // Take over a string or a one-dimensional byte array (a null one is empty) instead of copying
+    // it: a long value exists once.
+    void adopt_bstr(BSTR text);
+    void adopt_array(SAFEARRAY* bytes);
     void allocate_safe_array(std::size_t size);
     static std::size_t get_safe_array_size(SAFEARRAY* array);
 

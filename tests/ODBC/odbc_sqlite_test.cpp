@@ -2,9 +2,13 @@
 // the native providers' driver names in an odbcinst.ini of the test's own. unixODBC reads that file
 // once per process, so every arrangement runs in a child process.
 
+#include "MSS/odb_accessor.hpp"
 #include "ODBC/odbc_connection.hpp"
 #include "ODBC/odbc_result.hpp"
 #include "ODBC/odbc_test_util.hpp"
+#include "TK/tk_exception.hpp"
+
+#include <memory>
 
 namespace {
 
@@ -16,6 +20,88 @@ protected:
 };
 
 const char* const sqlite_as_driver_18 = "[ODBC Driver 18 for SQL Server]\nDriver=libsqlite3odbc.so\n";
+
+// A rowset's column information, as the logic holds it while it reads.
+struct column_info {
+    DBORDINAL count = 0;
+    DBCOLUMNINFO* info = nullptr;
+    OLECHAR* strings = nullptr;
+    explicit column_info(IRowset* rowset) {
+        ole_com_ptr<IColumnsInfo> columns;
+        CHECK_EQ(rowset->QueryInterface(IID_IColumnsInfo, columns.put_void()), S_OK);
+        CHECK_EQ(columns->GetColumnInfo(&count, &info, &strings), S_OK);
+    }
+    ~column_info() {
+        CoTaskMemFree(info);
+        CoTaskMemFree(strings);
+    }
+};
+
+// Every row as the reader makes records of them: one accessor, five rows a call.
+std::vector<std::unique_ptr<odb_record>> records(const ole_com_ptr<IOpenRowset>& session,
+                                                 const std::u16string& sql) {
+    ole_com_ptr<IRowset> rowset;
+    CHECK_EQ(execute(session, sql, &rowset), S_OK);
+    column_info columns(rowset.get());
+    odb_accessor accessor;
+    accessor.bind(rowset.get(), columns.count, columns.info);
+    std::vector<std::unique_ptr<odb_record>> out;
+    for (;;) {
+        HROW rows[5];
+        HROW* pointer = rows;
+        DBCOUNTITEM got = 0;
+        CHECK(SUCCEEDED(rowset->GetNextRows(0, 0, 5, &got, &pointer)));
+        for (DBCOUNTITEM i = 0; i < got; ++i) out.push_back(accessor.get_record(rowset.get(), rows[i]));
+        CHECK_EQ(rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr), S_OK);
+        if (got < 5) return out;
+    }
+}
+
+std::u16string text_of(const odb_record& record, size_t column) {
+    CHECK_EQ(record[column].vt(), VARTYPE(VT_BSTR));
+    return std::u16string(record[column].get_bstr());
+}
+
+std::string bytes_of(const odb_record& record, size_t column) {
+    CHECK_EQ(record[column].vt(), VARTYPE(VT_ARRAY | VT_UI1));
+    auto bytes = record[column].get_binary();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// 30,000 characters of one, two and three UTF-8 bytes, built by SQLite itself (the driver manager
+// hands an ANSI driver's SQL text over in Latin-1), and the text they are.
+const char16_t* const long_text_sql = u"replace(hex(zeroblob(30000)), '00', char(97, 233, 8364, 20013))";
+std::u16string long_text() {
+    std::u16string text;
+    for (int i = 0; i < 30000; ++i) text += u"a\u00e9\u20ac\u4e2d";
+    return text;
+}
+
+// 50,000 bytes, as a literal and as themselves.
+std::string long_hex() {
+    std::string hex;
+    for (int i = 0; i < 50000; ++i) hex += "0123456789ABCDEF"[i % 16], hex += "FEDCBA9876543210"[i % 13];
+    return hex;
+}
+std::string from_hex(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+DBBINDING owned_binding(DBORDINAL column, DBTYPE type, DBBYTEOFFSET at) {
+    DBBINDING b{};
+    b.iOrdinal = column;
+    b.obStatus = at;
+    b.obLength = at + 4;
+    b.obValue = at + 8;
+    b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+    b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+    b.cbMaxLen = sizeof(void*);
+    b.wType = type;
+    return b;
+}
 
 TEST_F(odbc_sqlite, a_class_exists_exactly_when_its_driver_loads) {
     drivers("[ODBC Driver 17 for SQL Server]\nDriver=libsqlite3odbc.so\n"
@@ -306,6 +392,190 @@ TEST_F(odbc_sqlite, a_pending_result_gets_its_statement_a_connection_of_its_own)
         odbc_statement_result fourth(pool, u"SELECT 5");
         odbc_statement_result fifth(pool, u"SELECT 6");
         CHECK_EQ(pool->size(), size_t(2));
+    });
+}
+
+// Long values come to the record as the strings and arrays it keeps: whole, equal to what was
+// stored, and never mixed up with the values before and after them in the same column.
+TEST_F(odbc_sqlite, long_values_reach_the_record_whole_among_short_null_and_empty_ones) {
+    drivers(sqlite_as_driver_18);
+    std::u16string db = database();
+    in_child([db] {
+        ole_com_ptr<IOpenRowset> session = open_session(CLSID_SQLNCLI11, db);
+        CHECK_EQ(execute(session, u"CREATE TABLE t (id INTEGER, s TEXT, b LONGVARBINARY)"), S_OK);
+        const std::string hex = long_hex();
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (1, 'abc', x'0102')"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (2, " + std::u16string(long_text_sql) + u", x'" +
+                                      tk_utf8_to_wstring(hex) + u"')"),
+                 S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (3, NULL, NULL)"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (4, '', x'')"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (5, 'xyz', x'FF')"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (6, " + std::u16string(long_text_sql) + u", x'" +
+                                      tk_utf8_to_wstring(hex) + u"')"),
+                 S_OK);
+        {
+            ole_com_ptr<IRowset> rowset;
+            CHECK_EQ(execute(session, u"SELECT s, b FROM t", &rowset), S_OK);
+            column_info columns(rowset.get());
+            CHECK(columns.info[0].dwFlags & DBCOLUMNFLAGS_ISLONG);
+            CHECK(columns.info[1].dwFlags & DBCOLUMNFLAGS_ISLONG);
+        }
+        auto rows = records(session, u"SELECT id, s, b FROM t ORDER BY id");
+        CHECK_EQ(rows.size(), size_t(6));
+        CHECK(text_of(*rows[0], 1) == u"abc");
+        CHECK(bytes_of(*rows[0], 2) == std::string("\x01\x02"));
+        const std::u16string text = long_text();
+        const std::string bytes = from_hex(hex);
+        for (size_t at : {size_t(1), size_t(5)}) {
+            CHECK_EQ(text_of(*rows[at], 1).size(), text.size());
+            CHECK(text_of(*rows[at], 1) == text);
+            CHECK(bytes_of(*rows[at], 2) == bytes);
+        }
+        CHECK_EQ((*rows[2])[1].vt(), VARTYPE(VT_EMPTY));
+        CHECK_EQ((*rows[2])[2].vt(), VARTYPE(VT_EMPTY));
+        CHECK(text_of(*rows[3], 1).empty());
+        CHECK(bytes_of(*rows[3], 2).empty());
+        CHECK(text_of(*rows[4], 1) == u"xyz");
+        CHECK(bytes_of(*rows[4], 2) == std::string("\xFF"));
+    });
+}
+
+// A bounded value longer than its slot is read again; a long value in the same row was handed
+// over by the first read and must not be asked for twice.
+TEST_F(odbc_sqlite, a_grown_slot_beside_a_long_value_keeps_both_whole) {
+    drivers(sqlite_as_driver_18);
+    std::u16string db = database();
+    in_child([db] {
+        ole_com_ptr<IOpenRowset> session = open_session(CLSID_SQLNCLI11, db);
+        CHECK_EQ(execute(session,
+                         u"CREATE TABLE g (id INTEGER, s TEXT, v VARCHAR(20), b LONGVARBINARY, n INTEGER)"),
+                 S_OK);
+        const std::string hex = long_hex();
+        // SQLite keeps texts longer than a column declares: they outgrow the slot of its size.
+        CHECK_EQ(execute(session, u"INSERT INTO g VALUES (1, " + std::u16string(long_text_sql) +
+                                      u", replace(hex(zeroblob(2500)), '00', 'vw'), x'" +
+                                      tk_utf8_to_wstring(hex) + u"', 7)"),
+                 S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO g VALUES (2, 'short', 'v', x'01', 8)"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO g VALUES (3, " + std::u16string(long_text_sql) +
+                                      u", replace(hex(zeroblob(5900)), '00', 'z'), x'" +
+                                      tk_utf8_to_wstring(hex) + u"', 9)"),
+                 S_OK);
+        {
+            ole_com_ptr<IRowset> rowset;
+            CHECK_EQ(execute(session, u"SELECT id, s, v, b, n FROM g", &rowset), S_OK);
+            column_info columns(rowset.get());
+            CHECK_EQ(columns.info[2].ulColumnSize, DBLENGTH(20));
+            CHECK(!(columns.info[2].dwFlags & DBCOLUMNFLAGS_ISLONG));
+            odb_accessor accessor;
+            accessor.bind(rowset.get(), columns.count, columns.info);
+            CHECK_EQ(accessor.bindings()[2].cbMaxLen, DBLENGTH(42));
+        }
+        auto rows = records(session, u"SELECT id, s, v, b, n FROM g ORDER BY id");
+        CHECK_EQ(rows.size(), size_t(3));
+        std::u16string vw;
+        for (int i = 0; i < 2500; ++i) vw += u"vw";
+        CHECK(text_of(*rows[0], 1) == long_text());
+        CHECK(text_of(*rows[0], 2) == vw);
+        CHECK(bytes_of(*rows[0], 3) == from_hex(hex));
+        CHECK_EQ((*rows[0])[4].to_long(), 7);
+        CHECK(text_of(*rows[1], 1) == u"short");
+        CHECK(text_of(*rows[1], 2) == u"v");
+        CHECK(bytes_of(*rows[1], 3) == std::string("\x01"));
+        CHECK_EQ((*rows[1])[4].to_long(), 8);
+        CHECK(text_of(*rows[2], 1) == long_text());
+        CHECK(text_of(*rows[2], 2) == std::u16string(5900, u'z'));
+        CHECK(bytes_of(*rows[2], 3) == from_hex(hex));
+        CHECK_EQ((*rows[2])[4].to_long(), 9);
+    });
+}
+
+// A long value goes to its first reader; a second read has nothing to give and says so, and the
+// record refuses it rather than passing it off as an empty value. The string handed over beside it
+// is freed with the accessor (the child's leak check would fail otherwise).
+TEST_F(odbc_sqlite, a_value_handed_over_once_is_unavailable_to_a_second_read) {
+    drivers(sqlite_as_driver_18);
+    std::u16string db = database();
+    in_child([db] {
+        ole_com_ptr<IOpenRowset> session = open_session(CLSID_SQLNCLI11, db);
+        CHECK_EQ(execute(session, u"CREATE TABLE t (s TEXT, b LONGVARBINARY, short TEXT)"), S_OK);
+        CHECK_EQ(execute(session, u"INSERT INTO t VALUES (" + std::u16string(long_text_sql) + u", x'" +
+                                      tk_utf8_to_wstring(long_hex()) + u"', 'tiny')"),
+                 S_OK);
+        ole_com_ptr<IRowset> rowset;
+        CHECK_EQ(execute(session, u"SELECT s, b, short FROM t", &rowset), S_OK);
+        ole_com_ptr<IAccessor> accessor;
+        CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
+        DBBINDING bindings[2] = {owned_binding(1, DBTYPE_BSTR, 0), {}};
+        DBBINDSTATUS statuses[2] = {};
+        HACCESSOR handle = 0;
+        // Bytes as a string or text as an array would be conversions the binding does not make.
+        DBBINDING wrong[2] = {owned_binding(1, DBTYPE_ARRAY | DBTYPE_UI1, 0),
+                              owned_binding(2, DBTYPE_BSTR, 16)};
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 2, wrong, 0, &handle, statuses),
+                 HRESULT(DB_E_ERRORSOCCURRED));
+        CHECK_EQ(statuses[0], DBBINDSTATUS(DBBINDSTATUS_UNSUPPORTEDCONVERSION));
+        CHECK_EQ(statuses[1], DBBINDSTATUS(DBBINDSTATUS_UNSUPPORTEDCONVERSION));
+        // The text and the short text; the bytes stay for the reader below.
+        bindings[1] = owned_binding(3, DBTYPE_BSTR, 16);
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 2, bindings, 0, &handle, statuses), S_OK);
+        HROW rows[1];
+        HROW* pointer = rows;
+        DBCOUNTITEM got = 0;
+        CHECK(SUCCEEDED(rowset->GetNextRows(0, 0, 1, &got, &pointer)));
+        CHECK_EQ(got, DBCOUNTITEM(1));
+        unsigned char buffer[32];
+        auto status_at = [&](size_t at) {
+            DBSTATUS status;
+            std::memcpy(&status, buffer + at, sizeof status);
+            return status;
+        };
+        auto pointer_at = [&](size_t at) {
+            void* value;
+            std::memcpy(&value, buffer + at + 8, sizeof value);
+            return value;
+        };
+        CHECK_EQ(rowset->GetData(rows[0], handle, buffer), S_OK);
+        CHECK_EQ(status_at(0), DBSTATUS(DBSTATUS_S_OK));
+        auto* text = static_cast<BSTR>(pointer_at(0));
+        CHECK(std::u16string(text, SysStringLen(text)) == long_text());
+        auto* tiny = static_cast<BSTR>(pointer_at(16));
+        CHECK(std::u16string(tiny, SysStringLen(tiny)) == u"tiny");
+        SysFreeString(text);
+        SysFreeString(tiny);
+
+        CHECK_EQ(rowset->GetData(rows[0], handle, buffer), HRESULT(DB_S_ERRORSOCCURRED));
+        CHECK_EQ(status_at(0), DBSTATUS(DBSTATUS_E_UNAVAILABLE));
+        CHECK(pointer_at(0) == nullptr);
+        // A short value was a copy: it can be had again.
+        CHECK_EQ(status_at(16), DBSTATUS(DBSTATUS_S_OK));
+        tiny = static_cast<BSTR>(pointer_at(16));
+        CHECK(std::u16string(tiny, SysStringLen(tiny)) == u"tiny");
+        SysFreeString(tiny);
+        CHECK_EQ(accessor->ReleaseAccessor(handle, nullptr), S_OK);
+
+        // The reader takes the bytes beside the missing text, and refuses the row; the bytes it
+        // took go with it.
+        {
+            column_info columns(rowset.get());
+            odb_accessor reader;
+            reader.bind(rowset.get(), columns.count, columns.info);
+            bool refused = false;
+            try {
+                reader.get_record(rowset.get(), rows[0]);
+            } catch (const tk_exception&) {
+                refused = true;
+            }
+            CHECK(refused);
+        }
+        bindings[0] = owned_binding(2, DBTYPE_ARRAY | DBTYPE_UI1, 0);
+        CHECK_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, bindings, 0, &handle, statuses), S_OK);
+        CHECK_EQ(rowset->GetData(rows[0], handle, buffer), HRESULT(DB_S_ERRORSOCCURRED));
+        CHECK_EQ(status_at(0), DBSTATUS(DBSTATUS_E_UNAVAILABLE));
+        CHECK(pointer_at(0) == nullptr);
+        CHECK_EQ(accessor->ReleaseAccessor(handle, nullptr), S_OK);
+        CHECK_EQ(rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr), S_OK);
     });
 }
 

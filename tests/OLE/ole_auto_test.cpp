@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -26,6 +27,27 @@ TEST(auto_strings, keep_their_length_and_embedded_nul) {
     BSTR zeros = SysAllocStringLen(nullptr, 2);
     EXPECT_EQ(bstr_text(zeros), std::u16string(2, u'\0'));
     SysFreeString(zeros);
+}
+
+// A string read in pieces of unknown total grows, then shrinks to what came.
+TEST(auto_strings, resizing_keeps_the_first_characters_and_the_terminator) {
+    BSTR b = ole_bstr_alloc(3);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b[3], u'\0');
+    std::memcpy(b, u"abc", 6);
+    b = ole_bstr_resize(b, 1 << 20);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(SysStringLen(b), 1u << 20);
+    EXPECT_EQ(b[1 << 20], u'\0');
+    EXPECT_EQ(std::u16string(b, 3), u"abc");
+    b = ole_bstr_resize(b, 2);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(bstr_text(b), u"ab");
+    EXPECT_EQ(b[2], u'\0');
+    // Too long for a BSTR's length: refused, and the string is still there.
+    EXPECT_EQ(ole_bstr_resize(b, 0x7FFFFFFF), nullptr);
+    EXPECT_EQ(bstr_text(b), u"ab");
+    SysFreeString(b);
 }
 
 TEST(auto_arrays, redimension_keeps_bytes_and_zero_fills) {
