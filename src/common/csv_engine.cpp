@@ -162,8 +162,9 @@ void common_create_path(const std::u16string& path) {
             levels.push_back(std::move(level));
         }
         // A relative path grows from the current folder.
+        // (One character assigned, not a literal: GCC 12 warns of an overlap that cannot be.)
         if (slash == std::u16string::npos)
-            parent = u".";
+            parent.assign(1, u'.');
         else
             parent.resize(slash == 0 ? 1 : slash);
         TK_WTRACE(1, u"Drivepath=%s", parent.c_str());
