@@ -5,7 +5,6 @@
 #include "TK/tk_utils.hpp"
 
 #include "ODBC/odbc_sql.hpp"
-#include <algorithm>
 #include <dlfcn.h>
 
 namespace {
@@ -90,26 +89,8 @@ bool odbc_driver_loadable(std::u16string_view driver_name) {
     return driver;
 }
 
-namespace {
-// Every ClientCharset of the string is UTF-8, and there is one.
-bool asks_utf8(std::u16string_view text) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    std::u16string folded(text.size(), u'\0');
-    std::transform(text.begin(), text.end(), folded.begin(), lower);
-    bool found = false;
-    for (size_t at = folded.find(u"clientcharset="); at != std::u16string::npos;
-         at = folded.find(u"clientcharset=", at + 1)) {
-        if (at > 0 && folded[at - 1] != u';') continue;
-        size_t start = at + 14, end = folded.find(u';', start);
-        if (folded.substr(start, end - start) != u"utf-8") return false;
-        found = true;
-    }
-    return found;
-}
-} // namespace
-
 odbc_connection::odbc_connection(const std::u16string& connect_string, long login_timeout)
-    : m_env(odbc_environment()), m_utf8_client(asks_utf8(connect_string)) {
+    : m_env(odbc_environment()) {
     if (!m_env) throw odbc_error(E_FAIL, u"The ODBC driver manager cannot make an environment");
     m_dbc = odbc_handle::make(odbc_handle::dbc, *m_env);
     // Only the login: statements have no timeout, an export may run for hours.

@@ -25,14 +25,11 @@ public:
     explicit odbc_connection(const std::u16string& connect_string, long login_timeout = 15);
 
     const odbc_handle& handle() const noexcept { return m_dbc; }
-    // The connection string asked FreeTDS for UTF-8 as the client's encoding (and nothing else).
-    bool utf8_client() const noexcept { return m_utf8_client; }
     bool busy = false;
 
 private:
     std::shared_ptr<const odbc_handle> m_env;
     odbc_handle m_dbc;
-    bool m_utf8_client = false;
 };
 
 // The connections of one data source. Neither FreeTDS nor Microsoft's drivers without MARS run a
@@ -69,7 +66,6 @@ public:
     const odbc_handle& handle() const noexcept { return m_stmt; }
     // Its connection's handle; only while open.
     const odbc_handle& connection() const noexcept { return m_connection->handle(); }
-    bool utf8_client() const noexcept { return m_connection->utf8_client(); }
     bool is_open() const noexcept { return static_cast<bool>(m_stmt); }
     void close() noexcept;
     // While the server runs the statement (before its first result) a cancel may stop it; a

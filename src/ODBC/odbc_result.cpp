@@ -377,11 +377,9 @@ odbc_column odbc_describe_column(std::u16string name, short sql_type, std::u16st
     case SQL_CHAR:
         variable(column, DBTYPE_STR, column_size, false);
         column.flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
-        column.narrow = !(column.flags & DBCOLUMNFLAGS_ISLONG);
         break;
     case SQL_VARCHAR:
         variable(column, DBTYPE_STR, column_size, false);
-        column.narrow = !(column.flags & DBCOLUMNFLAGS_ISLONG);
         break;
     case SQL_LONGVARCHAR:
         variable(column, DBTYPE_STR, column_size, true);
@@ -535,13 +533,11 @@ void odbc_statement_result::bind() {
         SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DRIVER_NAME, library, sizeof library, &library_bytes)) &&
         from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc");
     // Another driver's bytes of these types are its own: their text is read instead.
-    // Text as UTF-8 only where the client's encoding is known to be it.
-    const bool utf8 = freetds && m_statement->utf8_client();
-    for (odbc_column& column : m_columns) {
-        if (!freetds && is_freetds_read(column.read)) column.read = odbc_column::text;
-        column.national &= freetds;
-        column.narrow &= utf8;
-    }
+    if (!freetds)
+        for (odbc_column& column : m_columns) {
+            if (is_freetds_read(column.read)) column.read = odbc_column::text;
+            column.national = false;
+        }
     // Values of fixed size are written by the fetch itself, which saves a driver call per value.
     // Only for SQL Server, whose types convert without fail (a failed conversion would fail the
     // whole fetch instead of one value), and a driver that reads the other columns in any order.
@@ -762,10 +758,6 @@ void odbc_statement_result::read_value(unsigned short index, odbc_value& value) 
             read_national(number, column, value);
             return;
         }
-        if (column.narrow) {
-            read_narrow(number, column, value);
-            return;
-        }
         if (read_text_pieces(number, column, value) && value.status == DBSTATUS_S_OK) {
             if (column.guid) fix_guid(value.text);
             if (column.decimal) fix_decimal(value.text);
@@ -924,55 +916,6 @@ void odbc_statement_result::read_national(unsigned short number, const odbc_colu
         return;
     }
     if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
-}
-
-// Text FreeTDS holds in the client's UTF-8, read as it is and widened here: as wide text FreeTDS
-// converts each value with iconv.
-void odbc_statement_result::read_narrow(unsigned short number, const odbc_column& column, odbc_value& value) {
-    SQLHSTMT h = m_statement->handle().get();
-    std::string& bytes = m_narrow_scratch;
-    // A character of the server's code page takes at most three bytes of UTF-8.
-    if (bytes.size() < 3 * column.first_piece + 1) bytes.resize(3 * column.first_piece + 1);
-    SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(h, number, SQL_C_CHAR, bytes.data(), static_cast<SQLLEN>(bytes.size()), &indicator);
-    if (rc == SQL_NO_DATA) {
-        value.text.clear();
-        return;
-    }
-    if (!SQL_SUCCEEDED(rc)) {
-        cannot_convert(value);
-        return;
-    }
-    if (indicator == SQL_NULL_DATA) {
-        value.status = DBSTATUS_S_ISNULL;
-        value.text.clear();
-        return;
-    }
-    size_t length;
-    if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) < bytes.size()) {
-        length = static_cast<size_t>(indicator);
-    } else {
-        // Longer than the room: the rest, as much as it takes (the terminator of each call
-        // taking one byte).
-        length = bytes.size() - 1;
-        for (;;) {
-            const size_t more = indicator == SQL_NO_TOTAL ? std::max<size_t>(length, 4096)
-                                                          : static_cast<size_t>(indicator) - length;
-            bytes.resize(length + more + 1);
-            rc = SQLGetData(h, number, SQL_C_CHAR, bytes.data() + length, static_cast<SQLLEN>(more + 1), &indicator);
-            if (rc == SQL_NO_DATA) break;
-            if (!SQL_SUCCEEDED(rc)) throw odbc_error::from_handle(m_statement->handle(), "SQLGetData");
-            if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) <= more) {
-                length += static_cast<size_t>(indicator);
-                break;
-            }
-            length += more;
-        }
-    }
-    if (!tk_utf8_to_u16(std::string_view(bytes.data(), length), value.text)) {
-        value.status = DBSTATUS_E_CANTCONVERTVALUE;
-        value.text.clear();
-    }
 }
 
 // A long value goes straight into the storage a consumer takes over: one block of the size the

@@ -41,7 +41,6 @@ struct odbc_column {
     size_t first_piece = 0; // characters (text) or bytes read by the first call
     BYTE fraction = 0;      // digits of a timestamp's fraction of a second, as the driver writes it
     bool national = false;  // a bounded nchar or nvarchar: FreeTDS gives its UTF-16 as it came
-    bool narrow = false;    // a bounded char or varchar: read as the client's UTF-8
 };
 
 // A long value read straight into the storage a consumer takes over, so that it exists once on
@@ -169,7 +168,6 @@ private:
     bool read_text_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     bool read_byte_pieces(unsigned short column, const odbc_column& info, odbc_value& value);
     void read_national(unsigned short column, const odbc_column& info, odbc_value& value);
-    void read_narrow(unsigned short column, const odbc_column& info, odbc_value& value);
     // `indicator` is the first call's; the first piece is in the scratch buffer.
     bool read_long_text(unsigned short column, size_t piece, long indicator, odbc_value& value);
     bool read_long_bytes(unsigned short column, size_t piece, long indicator, odbc_value& value);
@@ -184,7 +182,6 @@ private:
     // The first call's buffers, sized once for the largest first piece of any column.
     std::vector<char16_t> m_wide_scratch;
     std::vector<char> m_byte_scratch;
-    std::string m_narrow_scratch;
     // Where the driver writes the values of bound columns at each fetch; empty slots for the
     // columns read by SQLGetData. Allocated once: the driver keeps the addresses.
     std::unique_ptr<odbc_bound_value[]> m_bound;

@@ -208,23 +208,6 @@ std::u16string tk_utf8_to_wstring_lossy(std::string_view text) {
     return out;
 }
 
-bool tk_utf8_to_u16(std::string_view text, std::u16string& out) {
-    // ASCII straight into the room `out` already has: most text is ASCII (the reading hot path).
-    out.resize(text.size());
-    char16_t* p = out.data();
-    size_t i = 0;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) {
-        p[i] = static_cast<char16_t>(text[i]);
-        ++i;
-    }
-    if (i == text.size()) return true;
-    out.resize(i);
-    std::u16string rest;
-    if (!decode_utf8(text.substr(i), rest, false)) return false;
-    out += rest;
-    return true;
-}
-
 void tk_append_utf8(std::string& out, std::u16string_view text) {
     size_t start = out.size();
     // At most three bytes per UTF-16 unit: a pair of them gives four. Writing through a pointer

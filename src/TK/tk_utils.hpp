@@ -13,7 +13,6 @@ void tk_reset_ansi_codeset();
 
 std::u16string tk_utf8_to_wstring(std::string_view text);        // throws on invalid input
 std::u16string tk_utf8_to_wstring_lossy(std::string_view text);  // U+FFFD for invalid bytes
-bool tk_utf8_to_u16(std::string_view text, std::u16string& out);  // into `out`'s room; false on invalid input
 std::string tk_to_utf8(std::u16string_view text);                // lone surrogates become U+FFFD
 void tk_append_utf8(std::string& out, std::u16string_view text); // the same, appended to `out`
 std::u16string tk_ansi_to_wstring(std::string_view text);        // throws on invalid input
