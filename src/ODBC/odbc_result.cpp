@@ -222,7 +222,7 @@ odbc_held& odbc_held::operator=(odbc_held&& other) noexcept {
     return *this;
 }
 
-void odbc_held::reset() noexcept {
+void odbc_held::free() noexcept {
     SysFreeString(std::exchange(m_text, nullptr));
     SafeArrayDestroy(std::exchange(m_bytes, nullptr));
 }

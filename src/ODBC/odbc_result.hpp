@@ -57,7 +57,10 @@ public:
     odbc_held& operator=(odbc_held&& other) noexcept;
     ~odbc_held() { reset(); }
 
-    void reset() noexcept;
+    // Inline: it runs for every value read, and almost always holds nothing.
+    void reset() noexcept {
+        if (m_text || m_bytes) free();
+    }
     bool empty() const noexcept { return !m_text && !m_bytes; }
     BSTR text() const noexcept { return m_text; }
     SAFEARRAY* bytes() const noexcept { return m_bytes; }
@@ -68,6 +71,7 @@ public:
     SAFEARRAY* take_bytes() noexcept;
 
 private:
+    void free() noexcept;
     BSTR m_text = nullptr;
     SAFEARRAY* m_bytes = nullptr;
 };
