@@ -36,10 +36,10 @@ odbc_login sql_login(std::u16string password) {
 
 TEST(odbc_connect_string, freetds_string_has_every_key_and_utf8) {
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"pw")),
-              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
     odbc_login integrated{u"db1\\inst", u"", u"", u"", true};
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, integrated),
-              u"Driver={FreeTDS};Server=db1\\inst;Trusted_Connection=Yes;TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1\\inst;Trusted_Connection=Yes;TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
 }
 
 TEST(odbc_connect_string, freetds_gets_the_port_as_a_key_of_its_own) {
@@ -59,7 +59,7 @@ TEST(odbc_connect_string, tabs_at_the_ends_of_values_survive) {
     odbc_login login{u"db1", u"\tsa", u"pw\t", u"\tSales", false};
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, login),
               u"Driver={FreeTDS};Server=db1;Port=1433;Database={\tSales};UID={\tsa};PWD={pw\t};"
-              u"TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
     EXPECT_EQ(odbc_build_connect_string(u"ODBC Driver 17 for SQL Server", odbc_driver_kind::microsoft, login),
               u"Driver={ODBC Driver 17 for SQL Server};Server=db1,1433;Database={\tSales};UID={\tsa};"
               u"PWD={pw\t};");
@@ -74,12 +74,12 @@ TEST(odbc_connect_string, tabs_at_the_ends_of_values_survive) {
 
 TEST(odbc_connect_string, freetds_braces_without_doubling_and_refuses_brace_semicolon) {
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"a;b}c")),
-              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={a;b}c};TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={a;b}c};TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"{x")),
-              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={{x};TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD={{x};TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
     // A plain '}' needs no braces: FreeTDS reads an unbraced value up to ';'.
     EXPECT_EQ(odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"x}")),
-              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=x};TDS_Version=7.4;ClientCharset=UTF-8;");
+              u"Driver={FreeTDS};Server=db1;Port=1433;Database=Sales;UID=sa;PWD=x};TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=16383;");
     try {
         odbc_build_connect_string(u"FreeTDS", odbc_driver_kind::freetds, sql_login(u"a};b"));
         FAIL() << "a value with \"};\" was accepted";
