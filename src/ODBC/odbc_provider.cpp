@@ -331,6 +331,17 @@ private:
         return &m_slots[handle - 1];
     }
 
+    // A binding's status and length parts; false for a value that is cut or cannot be given.
+    static bool finish(const DBBINDING& binding, unsigned char* base, DBSTATUS status, size_t length) {
+        if (binding.dwPart & DBPART_STATUS) std::memcpy(base + binding.obStatus, &status, sizeof status);
+        if (binding.dwPart & DBPART_LENGTH) {
+            odb_bound_length bound =
+                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<odb_bound_length>(length);
+            std::memcpy(base + binding.obLength, &bound, sizeof bound);
+        }
+        return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL;
+    }
+
     // A value held in storage a consumer can own goes to it (once: the row keeps nothing of it);
     // any other value is copied into such storage.
     bool hand_over(slot& s, const DBBINDING& binding, unsigned char* base) {
@@ -374,13 +385,7 @@ private:
         if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) length = 0;
         // Also for no value: the consumer frees what the slot holds.
         if (binding.dwPart & DBPART_VALUE) std::memcpy(base + binding.obValue, &out, sizeof out);
-        if (binding.dwPart & DBPART_STATUS) std::memcpy(base + binding.obStatus, &status, sizeof status);
-        if (binding.dwPart & DBPART_LENGTH) {
-            odb_bound_length bound =
-                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<odb_bound_length>(length);
-            std::memcpy(base + binding.obLength, &bound, sizeof bound);
-        }
-        return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL;
+        return finish(binding, base, status, length);
     }
 
     // Writes one binding's parts; false for a value that is cut or cannot be given.
@@ -436,13 +441,7 @@ private:
             }
         }
         if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) length = 0;
-        if (binding.dwPart & DBPART_STATUS) std::memcpy(base + binding.obStatus, &status, sizeof status);
-        if (binding.dwPart & DBPART_LENGTH) {
-            odb_bound_length bound =
-                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<odb_bound_length>(length);
-            std::memcpy(base + binding.obLength, &bound, sizeof bound);
-        }
-        return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL;
+        return finish(binding, base, status, length);
     }
 
     std::unique_ptr<odbc_result> m_result;

@@ -532,8 +532,14 @@ void odbc_statement_result::bind() {
     const bool freetds =
         SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DRIVER_NAME, library, sizeof library, &library_bytes)) &&
         from_sqlwchar(library, std::min<size_t>(library_bytes / 2, 63)).starts_with(u"libtdsodbc");
-    // Another driver's bytes of these types are its own: their text is read instead.
-    if (!freetds)
+    SQLWCHAR name[64] = {};
+    SQLSMALLINT name_bytes = 0;
+    const bool sql_server =
+        SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &name_bytes)) &&
+        from_sqlwchar(name, std::min<size_t>(name_bytes / 2, 63)) == u"Microsoft SQL Server";
+    // Another driver's bytes of these types are its own, and another server's national text need
+    // not be UTF-16: their text is read instead.
+    if (!freetds || !sql_server)
         for (odbc_column& column : m_columns) {
             if (is_freetds_read(column.read)) column.read = odbc_column::text;
             column.national = false;
@@ -541,11 +547,7 @@ void odbc_statement_result::bind() {
     // Values of fixed size are written by the fetch itself, which saves a driver call per value.
     // Only for SQL Server, whose types convert without fail (a failed conversion would fail the
     // whole fetch instead of one value), and a driver that reads the other columns in any order.
-    SQLWCHAR name[64] = {};
-    SQLSMALLINT name_bytes = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &name_bytes)) ||
-        from_sqlwchar(name, std::min<size_t>(name_bytes / 2, 63)) != u"Microsoft SQL Server")
-        return;
+    if (!sql_server) return;
     SQLUINTEGER extensions = 0;
     constexpr SQLUINTEGER any = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER;
     if (!SQL_SUCCEEDED(
