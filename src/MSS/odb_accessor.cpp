@@ -49,7 +49,7 @@ size_t used_value(const DBBINDING& b, const unsigned char* row) {
 
 // Numbers and dates are asked for as such: their text would only be parsed back. Integers of
 // every size and bit come as 64-bit integers, a float as a double, a real as a float, a date-time
-// and a date as a timestamp, a decimal as a numeric structure, money as currency.
+// and a date as a timestamp, a time as a time, a decimal as a numeric structure, money as currency.
 DBTYPE number_binding(DBTYPE column) {
     switch (column) {
     case DBTYPE_I2:
@@ -69,6 +69,8 @@ DBTYPE number_binding(DBTYPE column) {
         return DBTYPE_NUMERIC;
     case DBTYPE_CY:
         return DBTYPE_CY;
+    case DBTYPE_DBTIME2:
+        return DBTYPE_DBTIME2;
     default:
         return DBTYPE_EMPTY;
     }
@@ -76,7 +78,7 @@ DBTYPE number_binding(DBTYPE column) {
 
 bool is_number_binding(const DBBINDING& b) {
     return b.wType == DBTYPE_I8 || b.wType == DBTYPE_R8 || b.wType == DBTYPE_R4 || b.wType == DBTYPE_DBTIMESTAMP ||
-           b.wType == DBTYPE_NUMERIC || b.wType == DBTYPE_CY;
+           b.wType == DBTYPE_NUMERIC || b.wType == DBTYPE_CY || b.wType == DBTYPE_DBTIME2;
 }
 
 // The slot of a number, kept even like every slot.
@@ -86,6 +88,8 @@ DBLENGTH number_size(DBTYPE type) {
         return sizeof(DBTIMESTAMP);
     case DBTYPE_NUMERIC:
         return sizeof(DB_NUMERIC) + 1;
+    case DBTYPE_DBTIME2:
+        return sizeof(DBTIME2);
     default:
         return 8;
     }

@@ -320,6 +320,14 @@ struct DBTIMESTAMP {
 // fraction when there are any; "yyyy-mm-dd" for a date. The year always has four digits.
 void odb_timestamp_text(const DBTIMESTAMP& value, int digits, bool date_only, std::u16string& out);
 
+// The value of a DBTYPE_DBTIME2 binding; the fraction is in nanoseconds.
+struct DBTIME2 {
+    std::uint16_t hour;
+    std::uint16_t minute;
+    std::uint16_t second;
+    std::uint32_t fraction;
+};
+
 // The value of a DBTYPE_NUMERIC binding: the magnitude little-endian in `val`, `sign` 1 for
 // positive and 0 for negative.
 struct DB_NUMERIC {

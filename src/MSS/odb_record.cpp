@@ -176,6 +176,14 @@ void odb_record::read(DBORDINAL columns, unsigned char* row, const DBCOLUMNINFO*
             }
             continue;
         }
+        if (b.wType == DBTYPE_DBTIME2) {
+            field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
+            DBTIME2 time;
+            std::memcpy(&time, value, sizeof time);
+            // The milliseconds its text gives: the fraction's first three digits.
+            field.from_time(time.hour, time.minute, time.second, static_cast<int>(time.fraction / 1000000));
+            continue;
+        }
         if (b.wType == DBTYPE_CY) {
             field.set_size(static_cast<std::int32_t>(column.ulColumnSize));
             CY amount;

@@ -247,7 +247,7 @@ private:
     // The types a value is given as when its column holds such values.
     static bool is_value_type(DBTYPE type) {
         return type == DBTYPE_I8 || type == DBTYPE_R8 || type == DBTYPE_R4 || type == DBTYPE_DBTIMESTAMP ||
-               type == DBTYPE_NUMERIC || type == DBTYPE_CY;
+               type == DBTYPE_NUMERIC || type == DBTYPE_CY || type == DBTYPE_DBTIME2;
     }
 
     static size_t value_size(DBTYPE type) {
@@ -258,6 +258,8 @@ private:
             return sizeof(DBTIMESTAMP);
         case DBTYPE_NUMERIC:
             return sizeof(DB_NUMERIC);
+        case DBTYPE_DBTIME2:
+            return sizeof(DBTIME2);
         default:
             return 8;
         }
@@ -279,6 +281,8 @@ private:
             return type == DBTYPE_EMPTY || type == DBTYPE_NUMERIC;
         case odbc_column::money:
             return type == DBTYPE_EMPTY || type == DBTYPE_CY;
+        case odbc_column::time:
+            return type == DBTYPE_EMPTY || type == DBTYPE_DBTIME2;
         default:
             return false;
         }
@@ -299,6 +303,14 @@ private:
             for (int i = value.digits; i < 9; ++i) unit *= 10;
             stamp.fraction -= stamp.fraction % unit;
             std::memcpy(out, &stamp, sizeof stamp);
+        } else if (type == DBTYPE_DBTIME2) {
+            if (value.number != odbc_value::clock) return false;
+            // The fraction as far as the driver's text would show it.
+            std::uint32_t unit = 1;
+            for (int i = value.digits; i < 9; ++i) unit *= 10;
+            const DBTIMESTAMP& t = value.typed.stamp;
+            const DBTIME2 time{t.hour, t.minute, t.second, t.fraction - t.fraction % unit};
+            std::memcpy(out, &time, sizeof time);
         } else if (type == DBTYPE_NUMERIC) {
             if (value.number != odbc_value::numeric) return false;
             std::memcpy(out, &value.typed.numeric, sizeof value.typed.numeric);

@@ -265,6 +265,11 @@ void odbc_number_text(const odbc_value& value, std::u16string& out) {
         // The driver's text with the year in four digits, as fix_year leaves it.
         odb_timestamp_text(value.typed.stamp, value.digits, value.number == odbc_value::day, out);
         return;
+    case odbc_value::clock:
+        // The driver's text: "hh:mm:ss", then the fraction to the column's digits.
+        odb_timestamp_text(value.typed.stamp, value.digits, false, out);
+        out.erase(0, 11);
+        return;
     case odbc_value::numeric:
         odb_numeric_text(value.typed.numeric, out);
         return;
@@ -660,15 +665,14 @@ void odbc_statement_result::read_fixed(const odbc_column& column, const odbc_bou
         value.number = odbc_value::money;
         value.text.clear();
         return;
-    case odbc_column::time: {
+    case odbc_column::time:
         if (slot.indicator != freetds_time_size) break;
-        // The driver's text: "hh:mm:ss", then the fraction to the column's digits.
-        const DBTIMESTAMP parts{2000, 1, 1, word_at(slot.raw, 0), word_at(slot.raw, 1), word_at(slot.raw, 2),
-                                long_at(slot.raw, 8)};
-        odb_timestamp_text(parts, column.fraction, false, value.text);
-        value.text.erase(0, 11);
+        value.number = odbc_value::clock;
+        value.typed.stamp =
+            DBTIMESTAMP{0, 0, 0, word_at(slot.raw, 0), word_at(slot.raw, 1), word_at(slot.raw, 2), long_at(slot.raw, 8)};
+        value.digits = column.fraction;
+        value.text.clear();
         return;
-    }
     case odbc_column::offset_stamp: {
         if (slot.indicator != freetds_offset_size) break;
         // The driver's text: the local date-time, then " +hh:mm" or " -hh:mm".

@@ -80,7 +80,7 @@ private:
 // A number the driver delivered typed is kept as it came (`number` says which member); its text
 // is written only for a binding that asks for text.
 struct odbc_value {
-    enum number_kind : std::uint8_t { no_number, integer, real8, real4, stamp, day, numeric, money };
+    enum number_kind : std::uint8_t { no_number, integer, real8, real4, stamp, day, numeric, money, clock };
 
     DBSTATUS status = DBSTATUS_S_ISNULL;
     number_kind number = no_number;
@@ -88,10 +88,10 @@ struct odbc_value {
         long long whole; // also money, in ten-thousandths
         double real8;
         float real4;
-        DBTIMESTAMP stamp; // a date-time, or a date with no time
+        DBTIMESTAMP stamp; // a date-time, a date with no time, or a time (clock) with no date
         DB_NUMERIC numeric;
     } typed{};
-    std::uint8_t digits = 0; // of a date-time's fraction of a second, as the driver's text has them
+    std::uint8_t digits = 0; // of a (date-)time's fraction of a second, as the driver's text has them
     std::u16string text; // every type but DBTYPE_BYTES, when not a typed number
     std::string bytes;   // DBTYPE_BYTES
     // A long value longer than its first piece, in place of text or bytes.

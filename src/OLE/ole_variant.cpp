@@ -773,6 +773,17 @@ ole_variant& ole_variant::from_currency(CY value) {
     return *this;
 }
 
+ole_variant& ole_variant::from_time(int hour, int minute, int second, int millis) {
+    release();
+    SYSTEMTIME time{};
+    time.wHour = static_cast<std::uint16_t>(hour);
+    time.wMinute = static_cast<std::uint16_t>(minute);
+    time.wSecond = static_cast<std::uint16_t>(second);
+    time.wMilliseconds = static_cast<std::uint16_t>(millis);
+    set_date(time);
+    return *this;
+}
+
 bool ole_variant::number_from_text(std::u16string& number, VARTYPE type) {
     if (type == VT_CY)
         TK_TRACE(1, "GOT VT_CY");

@@ -66,6 +66,8 @@ public:
     ole_variant& from_real(double value, VARTYPE type);
     ole_variant& from_decimal(const DECIMAL& value);
     ole_variant& from_currency(CY value);
+    // A time of day, as its text "hh:mm:ss[.fff]" reads.
+    ole_variant& from_time(int hour, int minute, int second, int millis);
 
     void attach_string(std::string_view text);
     void attach_wstring(std::u16string_view text);

@@ -317,11 +317,11 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         ole_com_ptr<IAccessor> accessor;
         CHECK_EQ(rowset->QueryInterface(IID_IAccessor, accessor.put_void()), S_OK);
         // int, smallint, tinyint, bigint and bit as 64-bit integers, real as float, float as double,
-        // money and smallmoney as currency, decimal and numeric as numeric structures.
+        // money and smallmoney as currency, decimal and numeric as numeric structures, time as a time.
         const std::pair<DBORDINAL, DBTYPE> wanted[] = {
             {2, DBTYPE_I8},  {3, DBTYPE_I8},  {4, DBTYPE_I8},       {5, DBTYPE_I8},       {6, DBTYPE_I8},
             {7, DBTYPE_R4},  {8, DBTYPE_R8},  {13, DBTYPE_DBTIMESTAMP}, {14, DBTYPE_DBTIMESTAMP}, {9, DBTYPE_CY},
-            {10, DBTYPE_CY}, {11, DBTYPE_NUMERIC}, {12, DBTYPE_NUMERIC}};
+            {10, DBTYPE_CY}, {11, DBTYPE_NUMERIC}, {12, DBTYPE_NUMERIC}, {15, DBTYPE_DBTIME2}};
         std::vector<DBBINDING> bindings;
         for (auto [ordinal, type] : wanted) {
             DBBINDING b{};
@@ -341,7 +341,8 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         for (auto [ordinal, type] : {std::pair<DBORDINAL, DBTYPE>{9, DBTYPE_I8}, {19, DBTYPE_R8}, {2, DBTYPE_R8},
                                      {8, DBTYPE_I8}, {2, DBTYPE_WSTR | DBTYPE_BYREF}, {15, DBTYPE_DBTIMESTAMP},
                                      {2, DBTYPE_DBTIMESTAMP}, {11, DBTYPE_CY}, {9, DBTYPE_NUMERIC},
-                                     {15, DBTYPE_NUMERIC}, {11, DBTYPE_NUMERIC | DBTYPE_BYREF}}) {
+                                     {15, DBTYPE_NUMERIC}, {11, DBTYPE_NUMERIC | DBTYPE_BYREF}, {2, DBTYPE_DBTIME2},
+                                     {13, DBTYPE_DBTIME2}}) {
             DBBINDING b = bindings[0];
             b.iOrdinal = ordinal;
             b.wType = type;
@@ -402,6 +403,13 @@ TEST_F(odbc_emulator, numbers_and_dates_bound_as_such_are_the_values_their_texts
         CHECK_EQ(numeric.scale, 2);
         CHECK_EQ(numeric.sign, 0);
         CHECK_EQ(numeric.val[0], 50);
+        // time(7) 23:59:59.123456.
+        DBTIME2 time;
+        std::memcpy(&time, buffer + bindings[13].obValue, sizeof time);
+        CHECK_EQ(time.hour, 23);
+        CHECK_EQ(time.minute, 59);
+        CHECK_EQ(time.second, 59);
+        CHECK_EQ(time.fraction, 123456000u);
         CHECK_EQ(rowset->GetData(rows[1], handle, buffer), S_OK);
         for (const DBBINDING& b : bindings) {
             DBSTATUS status;

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <cstdint>
 #include <functional>
@@ -386,6 +387,33 @@ TEST(variant_from_number, is_the_variant_of_the_drivers_text) {
         typed.from_real(single, VT_R4);
         parsed.from_string(std::string_view(digits, end - digits), VT_R4);
         same(typed, parsed, std::string(digits, end));
+    }
+}
+
+// A time of day that came as its parts must become the variant its driver text would have, for
+// every count of fraction digits the server writes.
+TEST(variant_from_number, a_time_is_the_variant_of_its_text) {
+    std::uint64_t state = 0x853C49E6748FEA9Bull;
+    for (int i = 0; i < 6000; ++i) {
+        const int hour = i < 24 ? i : int(next_random(state) % 24);
+        const int minute = i < 60 ? i : int(next_random(state) % 60);
+        const int second = i < 60 ? 59 - i : int(next_random(state) % 60);
+        const int digits = i % 8;
+        std::uint32_t fraction = std::uint32_t(next_random(state) % 1000000000u);
+        if (i % 5 == 0) fraction = 0;
+        std::uint32_t unit = 1;
+        for (int d = digits; d < 9; ++d) unit *= 10;
+        fraction -= fraction % unit;
+        char text[24];
+        int n = std::snprintf(text, sizeof text, "%02d:%02d:%02d", hour, minute, second);
+        if (digits > 0) std::snprintf(text + n, sizeof text - n, ".%0*u", digits, fraction / unit);
+        ole_variant typed, parsed;
+        typed.from_time(hour, minute, second, int(fraction / 1000000));
+        parsed.from_string(text, VT_DATE);
+        ASSERT_EQ(typed.var.vt, parsed.var.vt) << text;
+        ASSERT_EQ(std::memcmp(&typed.var.date, &parsed.var.date, sizeof(DATE)), 0) << text;
+        ASSERT_EQ(std::memcmp(&typed.systime, &parsed.systime, sizeof(SYSTEMTIME)), 0) << text;
+        ASSERT_EQ(typed.to_string(), parsed.to_string()) << text;
     }
 }
 
