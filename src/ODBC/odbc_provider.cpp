@@ -265,27 +265,41 @@ private:
         }
     }
 
-    // A column the binding reads as a number: with a type, whether a binding of it fits.
-    bool is_number_column(size_t index, DBTYPE type) const {
-        switch (m_result->columns()[index].read) {
+    // The type a column's values are given as when the binding reads them as values, not text;
+    // DBTYPE_EMPTY for the others.
+    static DBTYPE value_type(odbc_column::read_kind kind) {
+        switch (kind) {
         case odbc_column::integer:
-            return type == DBTYPE_EMPTY || type == DBTYPE_I8;
+            return DBTYPE_I8;
         case odbc_column::real8:
-            return type == DBTYPE_EMPTY || type == DBTYPE_R8;
+            return DBTYPE_R8;
         case odbc_column::real4:
-            return type == DBTYPE_EMPTY || type == DBTYPE_R4;
+            return DBTYPE_R4;
         case odbc_column::timestamp:
         case odbc_column::date:
-            return type == DBTYPE_EMPTY || type == DBTYPE_DBTIMESTAMP;
+            return DBTYPE_DBTIMESTAMP;
         case odbc_column::numeric:
-            return type == DBTYPE_EMPTY || type == DBTYPE_NUMERIC;
+            return DBTYPE_NUMERIC;
         case odbc_column::money:
-            return type == DBTYPE_EMPTY || type == DBTYPE_CY;
+            return DBTYPE_CY;
         case odbc_column::time:
-            return type == DBTYPE_EMPTY || type == DBTYPE_DBTIME2;
+            return DBTYPE_DBTIME2;
         default:
-            return false;
+            return DBTYPE_EMPTY;
         }
+    }
+
+    // A column the binding reads as a number: with a type, whether a binding of it fits.
+    bool is_number_column(size_t index, DBTYPE type) const {
+        const DBTYPE own = value_type(m_result->columns()[index].read);
+        return own != DBTYPE_EMPTY && (type == DBTYPE_EMPTY || type == own);
+    }
+
+    // A (date-)time's fraction as far as the driver's text would show it.
+    static std::uint32_t shown_fraction(const odbc_value& value) {
+        std::uint32_t unit = 1;
+        for (int i = value.digits; i < 9; ++i) unit *= 10;
+        return value.typed.stamp.fraction - value.typed.stamp.fraction % unit;
     }
 
     // A number binding's value: as it came, or an integer read from its text (a result held in
@@ -297,19 +311,13 @@ private:
             std::memcpy(out, &whole, sizeof whole);
         } else if (type == DBTYPE_DBTIMESTAMP) {
             if (value.number != odbc_value::stamp && value.number != odbc_value::day) return false;
-            // The fraction as far as the driver's text would show it.
             DBTIMESTAMP stamp = value.typed.stamp;
-            std::uint32_t unit = 1;
-            for (int i = value.digits; i < 9; ++i) unit *= 10;
-            stamp.fraction -= stamp.fraction % unit;
+            stamp.fraction = shown_fraction(value);
             std::memcpy(out, &stamp, sizeof stamp);
         } else if (type == DBTYPE_DBTIME2) {
             if (value.number != odbc_value::clock) return false;
-            // The fraction as far as the driver's text would show it.
-            std::uint32_t unit = 1;
-            for (int i = value.digits; i < 9; ++i) unit *= 10;
             const DBTIMESTAMP& t = value.typed.stamp;
-            const DBTIME2 time{t.hour, t.minute, t.second, t.fraction - t.fraction % unit};
+            const DBTIME2 time{t.hour, t.minute, t.second, shown_fraction(value)};
             std::memcpy(out, &time, sizeof time);
         } else if (type == DBTYPE_NUMERIC) {
             if (value.number != odbc_value::numeric) return false;
